@@ -1,0 +1,26 @@
+// State the engine module keeps once per process: its own handle, the lock around object
+// construction, and the wipe-on-release switch shared by every text buffer.
+#pragma once
+
+namespace corvane {
+
+void* ModuleHandle();
+
+// Process attach and detach of the module: create the lock, start every component,
+// and the reverse.
+void ModuleAttach(void* module);
+void ModuleDetach();
+
+// Serialises the construction of objects; does nothing while the module is detached.
+class ConstructionLock {
+  public:
+    ConstructionLock();
+    ~ConstructionLock();
+    ConstructionLock(const ConstructionLock&) = delete;
+    ConstructionLock& operator=(const ConstructionLock&) = delete;
+};
+
+bool WipeOnRelease();
+void SetWipeOnRelease(bool on);
+
+}  // namespace corvane
