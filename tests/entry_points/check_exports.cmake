@@ -1,0 +1,15 @@
+# Compares the dynamic symbols the engine module defines with the list of entry points.
+execute_process(COMMAND nm -D --defined-only --format=just-symbols ${LIBRARY}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" symbols "${symbols}")
+list(REMOVE_ITEM symbols "")
+list(SORT symbols)
+file(STRINGS ${EXPECTED} expected)
+list(SORT expected)
+if(NOT symbols STREQUAL expected)
+    message(FATAL_ERROR "exported: ${symbols}\nexpected: ${expected}")
+endif()
+message(STATUS "exports match: ${symbols}")

@@ -1,0 +1,184 @@
+#include "tests/entry_points/engine_module.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace test {
+
+namespace {
+
+template <typename F>
+void Bind(void* library, const char* name, F& slot) {
+    void* address = dlsym(library, name);
+    if (address == nullptr) {
+        std::fprintf(stderr, "entry point %s missing: %s\n", name, dlerror());
+        std::abort();
+    }
+    slot = reinterpret_cast<F>(address);
+}
+
+EntryPoints Load() {
+    void* library = dlopen(CORVANE_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        std::fprintf(stderr, "cannot load %s: %s\n", CORVANE_ENGINE_PATH, dlerror());
+        std::abort();
+    }
+    EntryPoints e{};
+    Bind(library, "Corvane_Ping_StaticInit", e.StaticInit);
+    Bind(library, "Corvane_Ping_StaticDestroy", e.StaticDestroy);
+    Bind(library, "Corvane_Ping_Create", e.Create);
+    Bind(library, "Corvane_Ping_Destroy", e.Destroy);
+    Bind(library, "Corvane_Ping_CheckIndex", e.CheckIndex);
+    Bind(library, "Corvane_Ping_Get", e.Get);
+    Bind(library, "Corvane_Ping_Set", e.Set);
+    Bind(library, "Corvane_Ping_Do", e.Do);
+    Bind(library, "Corvane_Ping_GetLastError", e.GetLastError);
+    Bind(library, "Corvane_Ping_GetLastErrorCode", e.GetLastErrorCode);
+    Bind(library, "Corvane_Ping_SetLastErrorAndCode", e.SetLastErrorAndCode);
+    Bind(library, "Corvane_Ping_GetEventError", e.GetEventError);
+    Bind(library, "Corvane_Ping_GetEventErrorCode", e.GetEventErrorCode);
+    Bind(library, "Corvane_Ping_SetEventErrorAndCode", e.SetEventErrorAndCode);
+    Bind(library, "Corvane_EvtStr", e.EvtStr);
+    Bind(library, "Corvane_Stream", e.Stream);
+    return e;
+}
+
+}  // namespace
+
+const EntryPoints& Engine() {
+    static const EntryPoints entries = Load();
+    return entries;
+}
+
+std::u16string U16(const char* utf8) {
+    std::u16string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p != 0;) {
+        char32_t c = *p++;
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (extra > 0) c &= 0x3F >> extra;
+        while (extra-- > 0 && *p != 0) c = (c << 6) | (*p++ & 0x3F);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+std::string Utf8(const char16_t* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    for (; *text != 0; ++text) {
+        char32_t c = *text;
+        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (*++text - 0xDC00);
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+Ping::Ping(CorvaneEventCallback callback, void* context, int32_t options)
+    : handle_(Engine().Create(callback, context, nullptr, options)) {
+    if (handle_ == nullptr) std::abort();
+}
+
+Ping::~Ping() { Engine().Destroy(handle_); }
+
+intptr_t Ping::Get(int32_t property) const {
+    return Engine().Get(handle_, property, 0, nullptr, 0);
+}
+
+std::string Ping::GetText(int32_t property) const {
+    const char* text = reinterpret_cast<const char*>(Get(property));
+    return text != nullptr ? text : "";
+}
+
+std::u16string Ping::GetWide(int32_t property) const {
+    const char16_t* text = reinterpret_cast<const char16_t*>(Get(property + CORVANE_WIDE_ID_OFFSET));
+    return text != nullptr ? text : u"";
+}
+
+int32_t Ping::Set(int32_t property, intptr_t value) const {
+    return Engine().Set(handle_, property, 0, value, 0);
+}
+
+int32_t Ping::SetText(int32_t property, const char* text) const {
+    return Set(property, reinterpret_cast<intptr_t>(text));
+}
+
+int32_t Ping::SetWide(int32_t property, const char16_t* text) const {
+    return Set(property + CORVANE_WIDE_ID_OFFSET, reinterpret_cast<intptr_t>(text));
+}
+
+int32_t Ping::Config(const char* setting, std::string* answer) const {
+    intptr_t slots[2] = {reinterpret_cast<intptr_t>(setting), 0};
+    int32_t lengths[2] = {0, 0};
+    const int32_t rc = Engine().Do(handle_, CORVANE_PING_CONFIG, 1, slots, lengths, 0);
+    if (answer != nullptr) {
+        const char* text = reinterpret_cast<const char*>(slots[1]);
+        *answer = text != nullptr ? text : "";
+    }
+    return rc;
+}
+
+int32_t Ping::ConfigWide(const char16_t* setting, std::u16string* answer) const {
+    intptr_t slots[2] = {reinterpret_cast<intptr_t>(setting), 0};
+    int32_t lengths[2] = {0, 0};
+    const int32_t rc = Engine().Do(handle_, CORVANE_PING_CONFIG + CORVANE_WIDE_ID_OFFSET, 1,
+                                   slots, lengths, 0);
+    if (answer != nullptr) {
+        const char16_t* text = reinterpret_cast<const char16_t*>(slots[1]);
+        *answer = text != nullptr ? text : u"";
+    }
+    return rc;
+}
+
+int32_t Ping::Do(int32_t method) const {
+    intptr_t slots[1] = {0};
+    int32_t lengths[1] = {0};
+    return Engine().Do(handle_, method, 0, slots, lengths, 0);
+}
+
+int32_t Ping::DoWithText(int32_t method, std::vector<const char*> args) const {
+    std::vector<intptr_t> slots(args.size() + 1, 0);
+    std::vector<int32_t> lengths(args.size() + 1, 0);
+    for (size_t i = 0; i < args.size(); ++i) slots[i] = reinterpret_cast<intptr_t>(args[i]);
+    return Engine().Do(handle_, method, static_cast<int32_t>(args.size()), slots.data(),
+                       lengths.data(), 0);
+}
+
+std::string Ping::LastError() const {
+    const char* text = Engine().GetLastError(handle_);
+    return text != nullptr ? text : "";
+}
+
+int32_t Ping::LastErrorCode() const { return Engine().GetLastErrorCode(handle_); }
+
+std::string Ping::EventError() const {
+    const char* text = Engine().GetEventError(handle_);
+    return text != nullptr ? text : "";
+}
+
+int32_t Ping::EventErrorCode() const { return Engine().GetEventErrorCode(handle_); }
+
+}  // namespace test
