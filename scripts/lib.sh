@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Set-up shared by scripts/run and scripts/test: packages, configure, build.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+JOBS="$(nproc 2>/dev/null || echo 2)"
+
+# Debian packages the build and the tests need.
+PACKAGES=(
+    cmake ninja-build g++ pkg-config binutils
+    libgtest-dev libgmock-dev libbenchmark-dev
+    python3
+)
+
+missing_packages() {
+    local pkg
+    for pkg in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            echo "$pkg"
+    done
+}
+
+install_packages() {
+    local missing
+    missing="$(missing_packages | tr '\n' ' ')"
+    [ -z "${missing// /}" ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing: $missing"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        # shellcheck disable=SC2086
+        apt-get install -y -qq --no-install-recommends $missing
+    else
+        echo "These Debian packages are missing: $missing" >&2
+        echo "Install them with: sudo apt-get install $missing" >&2
+        exit 1
+    fi
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+    local dir="$1"
+    shift
+    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "$JOBS"
+}
