@@ -36,7 +36,8 @@ int32_t Low32(intptr_t value) {
 }
 
 // A string argument in the object's code page: borrowed in the byte form, converted from
-// UTF-16 otherwise. Null counts as empty.
+// UTF-16 otherwise. Null counts as empty; an empty UTF-16 text is still converted, so a
+// code page that cannot convert refuses every UTF-16 argument alike.
 class ByteArgument {
   public:
     ByteArgument(intptr_t value, bool wide, int32_t codePage) : converter_{} {
@@ -47,7 +48,7 @@ class ByteArgument {
             return;
         }
         const char16_t* text = reinterpret_cast<const char16_t*>(value);
-        if (text == nullptr || text[0] == 0) {
+        if (text == nullptr) {
             converter_.SetBytes(kEmptyBytes, false);
             return;
         }
@@ -181,8 +182,13 @@ int32_t PingComponent::Config(intptr_t* params, bool wide) {
     } else {
         rc = Configure(setting.text(), &answer);
     }
-    if (!wide || rc != 0 || answer == nullptr) {
+    if (!wide || answer == nullptr) {
         params[1] = reinterpret_cast<intptr_t>(answer);
+        return rc;
+    }
+    // A failed Config answers nothing; a UTF-16 host must not be handed the byte form.
+    if (rc != 0) {
+        params[1] = reinterpret_cast<intptr_t>(kEmptyWide);
         return rc;
     }
     TextConverter* slot = results_.Slot(0);

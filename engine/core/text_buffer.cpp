@@ -109,7 +109,7 @@ int32_t TextBuffer::AppendChar(char c) {
 }
 
 int32_t TextBuffer::AppendFormat(const char* format, ...) {
-    char small[64];
+    char small[128];
     va_list args;
     va_start(args, format);
     const int needed = std::vsnprintf(small, sizeof small, format, args);
@@ -117,12 +117,22 @@ int32_t TextBuffer::AppendFormat(const char* format, ...) {
     if (needed < 0) return 0;
     if (static_cast<size_t>(needed) < sizeof small) return Append(small, needed);
 
+    // An argument may point into this buffer, so the text is built in fresh storage and
+    // the old one goes only afterwards.
     const size_t at = length_;
-    if (int32_t rc = Grow(at + needed); rc != 0) return rc;
+    if (static_cast<size_t>(needed) > SIZE_MAX / 2 - 2 - at) return kOutOfMemory;
+    const size_t total = at + needed;
+    const size_t capacity = total > capacity_ ? total + total / 2 : capacity_;
+    char* storage = static_cast<char*>(EngineAlloc(capacity + 1));
+    if (storage == nullptr) return kOutOfMemory;
+    std::memcpy(storage, data_, at);
     va_start(args, format);
-    std::vsnprintf(data_ + at, needed + 1, format, args);
+    std::vsnprintf(storage + at, needed + 1, format, args);
     va_end(args);
-    length_ = at + needed;
+    if (data_ != inline_) ReleaseStorage(data_, capacity_);
+    data_ = storage;
+    capacity_ = capacity;
+    length_ = total;
     return 0;
 }
 

@@ -38,7 +38,7 @@ std::string Utf8(const char16_t* text);
 
 // One ping object, destroyed at scope exit.
 class Ping {
-public:
+  public:
     explicit Ping(CorvaneEventCallback callback = nullptr, void* context = nullptr,
                   int32_t options = 0);
     ~Ping();
@@ -48,8 +48,8 @@ public:
     void* handle() const { return handle_; }
 
     intptr_t Get(int32_t property) const;
-    std::string GetText(int32_t property) const;          // byte form
-    std::u16string GetWide(int32_t property) const;       // UTF-16 form (id + 10000)
+    std::string GetText(int32_t property) const;     // byte form
+    std::u16string GetWide(int32_t property) const;  // UTF-16 form (id + 10000)
     int32_t Set(int32_t property, intptr_t value) const;
     int32_t SetText(int32_t property, const char* text) const;
     int32_t SetWide(int32_t property, const char16_t* text) const;
@@ -61,13 +61,21 @@ public:
     // A method without arguments.
     int32_t Do(int32_t method) const;
     int32_t DoWithText(int32_t method, std::vector<const char*> args) const;
+    // A method with UTF-16 string arguments (method id + 10000).
+    int32_t DoWithWide(int32_t method, std::vector<const char16_t*> args) const;
+    // A method with the caller's own slot and length arrays.
+    int32_t DoRaw(int32_t method, int32_t count, intptr_t* slots, int32_t* lengths) const;
+
+    // Stores a last error code and text as a host would (null text is empty).
+    int32_t SetLastError(int32_t code, const char* text) const;
+    int32_t SetEventError(int32_t code, const char* text) const;
 
     std::string LastError() const;
     int32_t LastErrorCode() const;
     std::string EventError() const;
     int32_t EventErrorCode() const;
 
-private:
+  private:
     void* handle_;
 };
 
