@@ -9,6 +9,7 @@
 
 #include "engine/core/corvane20.h"
 #include "engine/core/ping_component.h"
+#include "tests/support/utf.h"
 
 namespace {
 
@@ -18,31 +19,7 @@ constexpr char kResponseHandlerFailed[] =
     "An unhandled error occurred in the Response event handler";
 constexpr char kErrorHandlerFailed[] = "An unhandled error occurred in the Error event handler";
 
-std::string Utf8(const char16_t* text) {
-    std::string out;
-    for (; *text != 0; ++text) {
-        char32_t c = *text;
-        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (*++text - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+using test::Utf8;
 
 // A parameter as the host saw it: an integer, or a text (nullopt for a null pointer),
 // UTF-16 texts turned into UTF-8 for comparison.

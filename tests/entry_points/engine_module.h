@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/core/corvane20.h"
+#include "tests/support/utf.h"
 
 namespace test {
 
@@ -32,9 +33,6 @@ struct EntryPoints {
 // Loaded once per test program; aborts the test program when the module or one of its
 // entry points cannot be found.
 const EntryPoints& Engine();
-
-std::u16string U16(const char* utf8);
-std::string Utf8(const char16_t* text);
 
 // One ping object, destroyed at scope exit.
 class Ping {
