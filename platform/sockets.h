@@ -1,6 +1,11 @@
 // Windows Sockets 2 as the layers above the platform use it: Windows numbers for families,
 // levels, options and errors, Windows layouts for addresses, and WSAAsyncSelect
 // notifications posted to a window of the platform's message queues.
+//
+// The constants keep their Windows names. The Linux socket headers define macros of the
+// same names with other values, so a file that includes both cannot name these
+// constants after the system header; the Linux backend reaches them through
+// platform/posix/winsock_numbers.h.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +13,7 @@
 
 #include "platform/export.h"
 #include "platform/window.h"
+#include "platform/winsock_errors.h"
 
 namespace plat {
 
@@ -124,14 +130,20 @@ PLAT_API int sendto(SOCKET s, const void* data, int length, int flags, const voi
                     int toLength);
 // Receiving re-arms the FD_READ notification of the socket. On a raw ICMP socket an ICMP
 // error message about a datagram this socket sent is received as that message, in the
-// datagram form the socket's family gives (IPv4 header included), never as an error.
+// datagram form the socket's family gives (IPv4 header included), never as an error;
+// recvfrom gives the sender of the error as the source. A datagram larger than the
+// buffer fails with 10040 (WSAEMSGSIZE) after filling the buffer, as on Windows.
 PLAT_API int recv(SOCKET s, void* buffer, int length, int flags);
-PLAT_API int recvfrom(SOCKET s, void* buffer, int length, int flags, void* from,
-                      int* fromLength);
+PLAT_API int recvfrom(SOCKET s, void* buffer, int length, int flags, void* from, int* fromLength);
 PLAT_API int closesocket(SOCKET s);
+// The local and the peer address in the Windows layout; length in and out.
+PLAT_API int getsockname(SOCKET s, void* address, int* length);
+PLAT_API int getpeername(SOCKET s, void* address, int* length);
 PLAT_API int setsockopt(SOCKET s, int level, int name, const void* value, int length);
 PLAT_API int getsockopt(SOCKET s, int level, int name, void* value, int* length);
+// FIONBIO, FIONREAD; SIO_RCVALL fails with 10045 (WSAEOPNOTSUPP): Linux has no such mode.
 PLAT_API int ioctlsocket(SOCKET s, uint32_t command, uint32_t* argument);
+// Leaves only the ready sockets in each set and returns their number; 0 on time-out.
 PLAT_API int select(int ignored, fd_set* read, fd_set* write, fd_set* except,
                     const timeval* timeout);
 // Notifications as window messages: wParam the socket, lParam the event in its low 16

@@ -1,19 +1,81 @@
 #include <dlfcn.h>
+#include <string.h>
+#include <strings.h>
+
+#include <cstdint>
 
 #include "platform/module.h"
+#include "platform/posix/builtin_modules.h"
 
 namespace plat {
 
+namespace {
+
+using ModuleAccessor = const posix::BuiltinModule& (*)();
+
+constexpr ModuleAccessor kBuiltinModules[] = {
+    &posix::Ws2_32Module,
+    &posix::IcmpModule,
+    &posix::IphlpapiModule,
+};
+
+// A Windows path names the module by its last component; without an extension the
+// loader appends ".dll".
+bool NamesModule(const char* path, const char* fileName) {
+    const char* base = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (*p == '/' || *p == '\\') base = p + 1;
+    }
+    if (strcasecmp(base, fileName) == 0) return true;
+    const size_t stem = strlen(fileName) - 4;  // without ".dll"
+    return strlen(base) == stem && strncasecmp(base, fileName, stem) == 0;
+}
+
+const posix::BuiltinModule* FindBuiltin(const char* path) {
+    for (ModuleAccessor accessor : kBuiltinModules) {
+        const posix::BuiltinModule& module = accessor();
+        if (NamesModule(path, module.fileName)) return &module;
+    }
+    return nullptr;
+}
+
+// The handle of a built-in module is the address of its table.
+const posix::BuiltinModule* AsBuiltin(void* handle) {
+    for (ModuleAccessor accessor : kBuiltinModules) {
+        const posix::BuiltinModule& module = accessor();
+        if (handle == &module) return &module;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 void* LoadLibraryA(const char* path) {
-    return path != nullptr ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
+    if (path == nullptr) return nullptr;
+    if (const posix::BuiltinModule* module = FindBuiltin(path)) {
+        return const_cast<posix::BuiltinModule*>(module);
+    }
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
 }
 
 void* GetProcAddress(void* module, const char* name) {
-    return module != nullptr && name != nullptr ? dlsym(module, name) : nullptr;
+    if (module == nullptr || name == nullptr) return nullptr;
+    if (const posix::BuiltinModule* builtin = AsBuiltin(module)) {
+        // A value below 0x10000 is an ordinal on Windows; built-in tables have none.
+        if (reinterpret_cast<uintptr_t>(name) < 0x10000) return nullptr;
+        for (size_t i = 0; i < builtin->exportCount; ++i) {
+            if (strcmp(builtin->exports[i].name, name) == 0) return builtin->exports[i].function;
+        }
+        return nullptr;
+    }
+    return dlsym(module, name);
 }
 
+// Built-in modules stay loaded for the life of the process.
 bool FreeLibrary(void* module) {
-    return module != nullptr && dlclose(module) == 0;
+    if (module == nullptr) return false;
+    if (AsBuiltin(module) != nullptr) return true;
+    return dlclose(module) == 0;
 }
 
 }  // namespace plat
