@@ -31,6 +31,19 @@ const char* Config(const Engine& e, void* ping, const char* setting, int32_t* rc
     return answer != nullptr ? answer : "";
 }
 
+// Reply and error lines as the tool prints them.
+int32_t OnEvent(void* /*context*/, int32_t event, int32_t /*count*/, intptr_t* params,
+                int32_t* /*lengths*/) {
+    if (event == CORVANE_PING_EVENT_RESPONSE) {
+        std::printf("%s : %s \xEF\xBC\x8Ctime=%dms\n", reinterpret_cast<const char*>(params[1]),
+                    reinterpret_cast<const char*>(params[2]), static_cast<int>(params[3]));
+    } else if (event == CORVANE_PING_EVENT_ERROR) {
+        std::printf("%d:%s\n", static_cast<int>(params[0]),
+                    reinterpret_cast<const char*>(params[1]));
+    }
+    return 0;
+}
+
 const char* Text(const Engine& e, void* ping, int32_t property) {
     const char* text = reinterpret_cast<const char*>(e.Get(ping, property, 0, nullptr, 0));
     return text != nullptr ? text : "";
@@ -52,7 +65,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    void* ping = e.Create(nullptr, nullptr, nullptr, 0);
+    void* ping = e.Create(OnEvent, nullptr, nullptr, 0);
     if (ping == nullptr) {
         std::fprintf(stderr, "The engine could not create a ping object.\n");
         return 1;
@@ -73,10 +86,8 @@ int main(int argc, char** argv) {
         intptr_t slots[2] = {reinterpret_cast<intptr_t>(argv[1]), 0};
         int32_t lengths[2] = {};
         rc = e.Do(ping, CORVANE_PING_PING_HOST, 1, slots, lengths, 0);
-        if (rc == 0) {
-            std::printf("PingHost %s: done\n", argv[1]);
-        } else {
-            std::printf("PingHost %s: %d:%s\n", argv[1], rc, e.GetLastError(ping));
+        if (rc != 0) {
+            std::printf("%d:%s\n", rc, e.GetLastError(ping));
             status = 2;
         }
     }

@@ -6,6 +6,7 @@
 #include "engine/core/module_state.h"
 #include "engine/core/ping_component.h"
 #include "engine/core/text_converter.h"
+#include "engine/icmp/helper_library.h"
 #include "engine/net/socket_runtime.h"
 
 using corvane::kOutOfMemory;
@@ -22,11 +23,13 @@ PingComponent* Object(void* ping) {
 extern "C" {
 
 int32_t Corvane_Ping_StaticInit(void* module) {
+    corvane::BindHelperLibraries();
     corvane::RuntimeStartup(module);
     return 0;
 }
 
 int32_t Corvane_Ping_StaticDestroy(void) {
+    corvane::ReleaseHelperLibraries();
     corvane::RuntimeShutdown();
     return 0;
 }

@@ -11,6 +11,7 @@ namespace {
 void* g_module = nullptr;
 plat::CriticalSection* g_lock = nullptr;
 std::atomic<bool> g_wipeOnRelease{false};
+LiveObject* g_liveObjects = nullptr;
 }  // namespace
 
 void* ModuleHandle() {
@@ -23,7 +24,24 @@ void ModuleAttach(void* module) {
     Corvane_Ping_StaticInit(module);
 }
 
+LiveObject::LiveObject() {
+    const ConstructionLock lock;
+    next_ = g_liveObjects;
+    if (next_ != nullptr) next_->previous_ = this;
+    g_liveObjects = this;
+}
+
+LiveObject::~LiveObject() {
+    const ConstructionLock lock;
+    if (previous_ != nullptr) previous_->next_ = next_;
+    if (next_ != nullptr) next_->previous_ = previous_;
+    if (g_liveObjects == this) g_liveObjects = next_;
+}
+
 void ModuleDetach() {
+    // Bounded by the number of live objects: each Destroy unlinks its object.
+    while (g_liveObjects != nullptr)
+        g_liveObjects->Destroy();
     Corvane_Ping_StaticDestroy();
     plat::DeleteCriticalSection(g_lock);
     g_lock = nullptr;

@@ -20,6 +20,24 @@ class ConstructionLock {
     ConstructionLock& operator=(const ConstructionLock&) = delete;
 };
 
+// Objects still alive when the module detaches are destroyed before their window class
+// and the socket runtime go, so that no window procedure points into unloaded code.
+class LiveObject {
+  public:
+    LiveObject();
+    LiveObject(const LiveObject&) = delete;
+    LiveObject& operator=(const LiveObject&) = delete;
+    virtual void Destroy() = 0;
+
+  protected:
+    ~LiveObject();
+
+  private:
+    friend void ModuleDetach();
+    LiveObject* previous_ = nullptr;
+    LiveObject* next_ = nullptr;
+};
+
 bool WipeOnRelease();
 void SetWipeOnRelease(bool on);
 

@@ -6,13 +6,14 @@
 
 #include "engine/core/corvane20.h"
 #include "engine/core/event_sink.h"
+#include "engine/core/module_state.h"
 #include "engine/core/text_buffer.h"
 #include "engine/core/text_converter.h"
 #include "engine/icmp/ping_core.h"
 
 namespace corvane {
 
-class PingComponent final : public EventSink, public PingCore {
+class PingComponent final : public EventSink, public LiveObject, public PingCore {
   public:
     PingComponent(CorvaneEventCallback callback, void* context, int32_t options);
     ~PingComponent() override = default;

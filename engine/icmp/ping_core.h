@@ -1,4 +1,5 @@
-// The ping layer: request identity, result properties and the echo exchange.
+// The ping layer: the echo exchange, its request identity, the matching of answers and
+// the result properties; and the wake-on-LAN packet.
 #pragma once
 
 #include <cstdint>
@@ -27,13 +28,27 @@ class PingCore : public IcmpPort {
     int32_t PingHost(const char* host);
     int32_t WakeOnLan(const char* host, const char* macAddress);
 
+  protected:
+    int32_t OnIcmpPacket(uint8_t type, uint8_t code, const uint8_t* data, uint32_t length,
+                         bool checksumOk, const char* source) override;
+
   private:
+    int32_t Exchange(const char* host, bool blocking);
+    // The text of a destination-unreachable code; the last error text holds it when it is
+    // composed.
+    const char* ReplyStatusText(int32_t code);
+    // Milliseconds since a clock reading, in 32-bit wrapping arithmetic.
+    int32_t Elapsed(int32_t stamp) const;
+    // Closes the port and keeps the code and text of what went before.
+    int32_t CloseKeepingError(int32_t code);
+
     uint16_t packetSize_ = 64;
     int32_t requestId_ = 0;
     int32_t sendStamp_ = 0;
     int32_t responseTime_ = 0;
     TextBuffer responseSource_;
     int32_t errorReplyCode_ = -1;
+    bool errorReplyIpv6_ = false;
 };
 
 }  // namespace corvane

@@ -21,4 +21,7 @@ bool Ipv6AddressIsAny(const uint8_t (&address)[28]);
 int32_t ResolveIpv4(const char* host, uint32_t* out, int32_t flags, int32_t socketType);
 int32_t ResolveIpv6(const char* host, uint8_t (&out)[28], int32_t flags, int32_t socketType);
 
+// The numeric text of an IPv6 socket address (empty on failure); 0 or the resolver's error.
+int32_t Ipv6AddressText(const uint8_t (&address)[28], char* out, size_t size);
+
 }  // namespace corvane

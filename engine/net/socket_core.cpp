@@ -7,8 +7,7 @@
 #include "engine/core/text_converter.h"
 #include "engine/net/host_resolution.h"
 #include "engine/net/socket_runtime.h"
-#include "platform/host_name.h"
-#include "platform/winsock_errors.h"
+#include "engine/net/socket_window.h"
 
 namespace corvane {
 
@@ -46,6 +45,11 @@ int32_t ClampTimeout(int32_t value) {
 SocketCore::SocketCore(EventSink* sink) : ComponentCore(sink) {
     ClearIpv6Address(localIpv6_);
     sslProvider_.Assign(kDefaultSslProvider);
+    windowHandle_ = CreateSocketWindow(this);
+}
+
+SocketCore::~SocketCore() {
+    DestroySocketWindow(windowHandle_);
 }
 
 int32_t SocketCore::GetTimeout() const {
@@ -54,24 +58,15 @@ int32_t SocketCore::GetTimeout() const {
 
 void SocketCore::SetTimeout(int32_t value, bool clearDeadline) {
     value = ClampTimeout(value);
-    if (clearDeadline) deadline_ = 0;
+    if (clearDeadline) ClearDeadline();
     timeoutMs_ = timeoutInMilliseconds_ ? value : value * 1000;
-}
-
-int32_t SocketCore::WaitStep(uint32_t /*waitMillis*/, void* window) {
-    if (interruptRequested_) {
-        interruptRequested_ = false;
-        Fail(kWaitEnded, kTextInterrupted);
-        return 0;
-    }
-    // Without a hidden window there is nothing to wait on.
-    return window != nullptr ? 1 : 0;
 }
 
 void SocketCore::ResetSettings() {
     timeoutMs_ = 0;
     timeoutInMilliseconds_ = false;
     deadline_ = 0;
+    deadlineArmed_ = false;
     absoluteTimeout_ = false;
     selectWaitMillis_ = 20;
     useWindowsMessages_ = true;
@@ -108,32 +103,8 @@ void SocketCore::ResetSettings() {
 
 void SocketCore::ResetSocketCore() {
     ResetSettings();
+    if (windowHandle_ == nullptr) windowHandle_ = CreateSocketWindow(this);
     ResetCore();
-}
-
-const char* SocketCore::LocalAddressText() {
-    ClearError();
-    if (localIpv4_ == 0) {
-        if (plat::GetHostName(localText_, sizeof localText_ - 1) != 0) {
-            localText_[0] = '\0';
-            SocketErrorText(plat::WSAGetLastError());
-        }
-        return localText_;
-    }
-    FormatIpv4(localIpv4_, localText_, sizeof localText_);
-    return localText_;
-}
-
-int32_t SocketCore::SetLocalHostAddress(const char* host) {
-    ClearError();
-    if (host == nullptr || host[0] == '\0') {
-        localIpv4_ = 0;
-        ClearIpv6Address(localIpv6_);
-        return 0;
-    }
-    if (ipv6Mode_ == 2) ipv6_ = ResolveIpv6(host, localIpv6_, 0, 0) == 0;
-    if (ipv6_) return ResolveIpv6(host, localIpv6_, 0, 0);
-    return ResolveIpv4(host, &localIpv4_, 0, 0);
 }
 
 int32_t SocketCore::HandleConfig(const ConfigItem& item, const char** answer) {

@@ -6,6 +6,8 @@
 
 #include "engine/core/component_core.h"
 #include "engine/core/text_buffer.h"
+#include "platform/sockets.h"
+#include "platform/window.h"
 
 namespace corvane {
 
@@ -13,19 +15,31 @@ class SocketCore : public ComponentCore {
   public:
     static constexpr int32_t kMaxTimeout = 2147483;
 
+    // Window message of socket notifications: WM_USER + 103.
+    static constexpr uint32_t kSocketNotifyMessage = plat::WM_USER + 103;
+
     explicit SocketCore(EventSink* sink);
+    ~SocketCore() override;
 
     // The timeout in the current unit (seconds, or milliseconds when that flag is on).
     int32_t GetTimeout() const;
     void SetTimeout(int32_t value, bool clearDeadline);
     bool TimeoutInMilliseconds() const { return timeoutInMilliseconds_; }
-    void ClearDeadline() { deadline_ = 0; }
+    void ClearDeadline() { deadlineArmed_ = false; }
+    // Starts the deadline of the current operation: now + the timeout, none for 0.
+    void ArmDeadline();
+    bool DeadlinePassed() const;
 
     void RequestInterrupt() { interruptRequested_ = true; }
-    // One pass of the event pump; 1 to go on waiting, 0 to stop.
-    virtual int32_t WaitStep(uint32_t waitMillis, void* window);
+    // One pass of the event pump; 1 to go on waiting, 0 to stop (the reason is in the
+    // error text).
+    virtual int32_t WaitStep(uint32_t waitMillis, plat::HWND window);
     int32_t SelectWaitMillis() const { return selectWaitMillis_; }
-    void* WindowHandle() const { return windowHandle_; }
+    plat::HWND WindowHandle() const { return windowHandle_; }
+
+    // A message for the hidden window.
+    virtual plat::LRESULT OnWindowMessage(uint32_t message, plat::WPARAM wParam,
+                                          plat::LPARAM lParam);
 
     bool Ipv6() const { return ipv6_; }
     bool AbsoluteTimeout() const { return absoluteTimeout_; }
@@ -38,19 +52,37 @@ class SocketCore : public ComponentCore {
     int32_t HandleConfig(const ConfigItem& item, const char** answer) override;
     void ResetSocketCore();
 
+    // Registers a socket for notifications to the window: by window messages, or, with
+    // UseWindowsMessages off, by the pump's own polling.
+    virtual int32_t AsyncSelect(plat::SOCKET socket, plat::HWND window, uint32_t message,
+                                int32_t events);
+    bool InDispatch() const { return inDispatch_; }
+    bool IgnoreExternalEvents() const { return ignoreExternalEvents_; }
+    // Resolution of the local address, and the local addresses the port binds to.
+    uint32_t LocalIpv4() const { return localIpv4_; }
+    const uint8_t (&LocalIpv6() const)[28] { return localIpv6_; }
+    bool UseGetAddrInfo() const { return useGetAddrInfo_; }
+
   private:
     void ResetSettings();
+    // Polls the registered socket when notifications do not come as messages.
+    void SelectStep(uint32_t waitMillis);
 
-    void* windowHandle_ = nullptr;
+    plat::HWND windowHandle_ = nullptr;
     int32_t timeoutMs_ = 60000;
     bool timeoutInMilliseconds_ = false;
     uint32_t deadline_ = 0;
+    bool deadlineArmed_ = false;
     bool absoluteTimeout_ = false;
     int32_t selectWaitMillis_ = 20;
     bool useWindowsMessages_ = true;
     bool ignoreOtherWindowEvents_ = false;
     bool ignoreExternalEvents_ = false;
     bool interruptRequested_ = false;
+    bool inDispatch_ = false;
+    plat::SOCKET notifySocket_ = plat::INVALID_SOCKET;
+    uint32_t notifyMessage_ = 0;
+    int32_t notifyEvents_ = 0;
 
     // Local side of the address
     uint32_t localIpv4_ = 0;  // network byte order, 0 = any interface
