@@ -9,7 +9,8 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 PACKAGES=(
     cmake ninja-build g++ pkg-config binutils
     libgtest-dev libgmock-dev libbenchmark-dev
-    python3
+    python3 iproute2 iputils-ping
+    qt6-base-dev libgl-dev xvfb xauth fonts-wqy-microhei
 )
 
 missing_packages() {

@@ -176,7 +176,9 @@ int32_t PingCore::Exchange(const char* host, bool blocking) {
         ArmDeadline();
         errorReplyCode_ = -1;
         sendStamp_ = MillisecondClock();
-        const auto self = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this));
+        // The object's address is its handle, which is where its event sink starts; this
+        // layer sits further inside the object.
+        const auto self = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Sink()));
         requestId_ = static_cast<int32_t>(
             (static_cast<uint32_t>(requestId_) + self + static_cast<uint32_t>(sendStamp_)) &
             0x7FFFFFFFu);

@@ -67,9 +67,8 @@ void SocketCore::SelectStep(uint32_t waitMillis) {
         notifyEvents_ &= ~plat::FD_WRITE;  // delivered once
         OnWindowMessage(message, socket, plat::FD_WRITE);
     }
-    if (readable.fd_count > 0 || failed.fd_count > 0) {
-        OnWindowMessage(message, socket, plat::FD_READ);
-    }
+    // The exception set is asked for, but only readability is a read notice.
+    if (readable.fd_count > 0) OnWindowMessage(message, socket, plat::FD_READ);
 }
 
 int32_t SocketCore::WaitStep(uint32_t waitMillis, plat::HWND window) {

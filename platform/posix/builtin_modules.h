@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace plat::posix {
 
 struct BuiltinExport {
     const char* name;  // compared with regard to case, as GetProcAddress does
     void* function;
+    uint16_t ordinal = 0;  // the Windows library's ordinal; 0 when it has no fixed one
 };
 
 struct BuiltinModule {

@@ -61,14 +61,31 @@ void* LoadLibraryA(const char* path) {
 void* GetProcAddress(void* module, const char* name) {
     if (module == nullptr || name == nullptr) return nullptr;
     if (const posix::BuiltinModule* builtin = AsBuiltin(module)) {
-        // A value below 0x10000 is an ordinal on Windows; built-in tables have none.
-        if (reinterpret_cast<uintptr_t>(name) < 0x10000) return nullptr;
+        const uintptr_t ordinal = reinterpret_cast<uintptr_t>(name);
         for (size_t i = 0; i < builtin->exportCount; ++i) {
-            if (strcmp(builtin->exports[i].name, name) == 0) return builtin->exports[i].function;
+            const posix::BuiltinExport& e = builtin->exports[i];
+            if (ordinal < 0x10000 ? e.ordinal != 0 && e.ordinal == ordinal
+                                  : strcmp(e.name, name) == 0) {
+                return e.function;
+            }
         }
         return nullptr;
     }
+    // Shared objects export by name only.
+    if (reinterpret_cast<uintptr_t>(name) < 0x10000) return nullptr;
     return dlsym(module, name);
+}
+
+void* GetModuleHandleA(const char* name) {
+    if (name != nullptr) {
+        if (const posix::BuiltinModule* module = FindBuiltin(name)) {
+            return const_cast<posix::BuiltinModule*>(module);
+        }
+    }
+    void* handle = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
+    // The probe took a reference of its own; the module's other holders keep it loaded.
+    if (handle != nullptr) dlclose(handle);
+    return handle;
 }
 
 // Built-in modules stay loaded for the life of the process.

@@ -382,7 +382,7 @@ const posix::BuiltinModule& posix::Ws2_32Module() {
         {"getaddrinfo", reinterpret_cast<void*>(&WsGetAddrInfo)},
         {"freeaddrinfo", reinterpret_cast<void*>(&WsFreeAddrInfo)},
         {"getnameinfo", reinterpret_cast<void*>(&WsGetNameInfo)},
-        {"gethostbyaddr", reinterpret_cast<void*>(&WsGetHostByAddr)},
+        {"gethostbyaddr", reinterpret_cast<void*>(&WsGetHostByAddr), 51},
     };
     static const BuiltinModule module{"ws2_32.dll", exports, sizeof exports / sizeof exports[0]};
     return module;

@@ -264,13 +264,14 @@ TEST(Properties, ActiveTakesLow32Bits) {
         intptr_t value;
         int32_t expected;
     };
-    // In helper-library mode without a helper library, opening fails with 120 for anyone.
+    // In helper-library mode with IPv6, opening fails with 306 for anyone.
     const Row rows[] = {
-        {0, 0}, {intptr_t{1} << 32, 0}, {1, 120}, {-1, 120}, {(intptr_t{1} << 32) + 1, 120},
+        {0, 0}, {intptr_t{1} << 32, 0}, {1, 306}, {-1, 306}, {(intptr_t{1} << 32) + 1, 306},
     };
     for (const Row& row : rows) {
         Ping ping;
         ASSERT_EQ(ping.Config("UseICMPDLL=True"), 0);
+        ASSERT_EQ(ping.Config("UseIPv6=True"), 0);
         EXPECT_EQ(ping.Set(CORVANE_PING_ACTIVE, row.value), row.expected) << row.value;
         EXPECT_EQ(ping.LastErrorCode(), row.expected) << row.value;
         EXPECT_EQ(ping.Get(CORVANE_PING_ACTIVE), 0) << row.value;

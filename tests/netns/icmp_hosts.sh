@@ -116,6 +116,8 @@ setup() {
     ip -n "$pinger" route add 198.51.100.0/24 via 198.51.100.2
     ip -n "$pinger" route add 203.0.113.0/24 via 198.51.100.2
     ip -n "$pinger" -6 route add 2001:db8::/32 via 2001:db8:1::2
+    # Limited broadcast goes out on the router's link only.
+    ip -n "$pinger" route add 255.255.255.255/32 dev crv0
 
     ip netns exec "$router" sysctl -qw net.ipv4.ip_forward=1
     ip netns exec "$router" sysctl -qw net.ipv6.conf.all.forwarding=1

@@ -12,9 +12,10 @@
 // request, --interval MS apart. The program ends after N requests (default 1), or after
 // T seconds (default 10) at the latest, whichever comes first.
 //
-// Output, one line each: "ready" once the sockets are open, "request ID LENGTH" for every
+// Output, one line each: "ready" once the sockets are open, "request ID LENGTH TTL" for every
 // echo request seen (ID: the first four bytes behind the type, code and checksum, read
-// little-endian, in hex; LENGTH: the ICMP message length), and "done N" at the end.
+// little-endian, in hex; LENGTH: the ICMP message length; TTL: its time-to-live or hop
+// limit on arrival), and "done N" at the end.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -42,7 +43,17 @@ constexpr size_t kIpv6Header = 40;
 constexpr size_t kMaxQuote = 548;  // what a Linux router quotes at most (IPv4)
 constexpr int kMaxCopies = 100;
 
-enum class Mode { kNormal, kLate, kTwice, kWrongId, kBadChecksum, kIpOptions, kTruncate, kError, kSilent };
+enum class Mode {
+    kNormal,
+    kLate,
+    kTwice,
+    kWrongId,
+    kBadChecksum,
+    kIpOptions,
+    kTruncate,
+    kError,
+    kSilent
+};
 
 struct Options {
     bool ipv6 = false;
@@ -63,10 +74,14 @@ bool ParseMode(const char* text, Mode* mode) {
         Mode mode;
     };
     static const Name kNames[] = {
-        {"normal", Mode::kNormal},        {"late", Mode::kLate},
-        {"twice", Mode::kTwice},          {"wrong-id", Mode::kWrongId},
-        {"bad-checksum", Mode::kBadChecksum}, {"ip-options", Mode::kIpOptions},
-        {"truncate", Mode::kTruncate},    {"error", Mode::kError},
+        {"normal", Mode::kNormal},
+        {"late", Mode::kLate},
+        {"twice", Mode::kTwice},
+        {"wrong-id", Mode::kWrongId},
+        {"bad-checksum", Mode::kBadChecksum},
+        {"ip-options", Mode::kIpOptions},
+        {"truncate", Mode::kTruncate},
+        {"error", Mode::kError},
         {"silent", Mode::kSilent},
     };
     for (const Name& n : kNames) {
@@ -175,6 +190,7 @@ struct Request {
     std::vector<uint8_t> ipHeader;  // IPv4: as received; IPv6: rebuilt for quoting
     sockaddr_storage from{};
     socklen_t fromLength = 0;
+    int ttl = 0;  // time-to-live or hop limit as it arrived
 };
 
 // The answer to send for a request, ICMP bytes only.
@@ -241,8 +257,8 @@ class Responder {
             Request r;
             if (!Receive(&r)) continue;
             ++seen;
-            std::printf("request %08x %zu\n", RequestId(r.icmp.data(), r.icmp.size()),
-                        r.icmp.size());
+            std::printf("request %08x %zu %d\n", RequestId(r.icmp.data(), r.icmp.size()),
+                        r.icmp.size(), r.ttl);
             std::fflush(stdout);
             if (o_.mode == Mode::kSilent) continue;
             SleepMs(o_.delayMs);
@@ -281,6 +297,7 @@ class Responder {
             const size_t header = static_cast<size_t>(buffer[0] & 0x0F) * 4;
             if (static_cast<size_t>(n) < header + 8 || buffer[header] != kEchoRequest) return false;
             r->ipHeader.assign(buffer, buffer + header);
+            r->ttl = buffer[8];
             r->icmp.assign(buffer + header, buffer + n);
             return true;
         }
@@ -304,6 +321,7 @@ class Responder {
         Put16(&r->ipHeader[4], static_cast<uint32_t>(n));
         r->ipHeader[6] = IPPROTO_ICMPV6;
         r->ipHeader[7] = static_cast<uint8_t>(hops);
+        r->ttl = hops;
         const auto& source = reinterpret_cast<const sockaddr_in6&>(r->from);
         std::memcpy(&r->ipHeader[8], &source.sin6_addr, 16);
         std::memcpy(&r->ipHeader[24], &destination, 16);

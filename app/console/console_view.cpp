@@ -1,0 +1,87 @@
+#include "app/console/console_view.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "app/unit1/unit1.h"
+#include "component/crvcore/crvcore.h"
+#include "platform/console.h"
+#include "platform/window.h"
+
+namespace app {
+
+namespace {
+
+std::optional<int64_t> ParseInteger(const std::u16string& text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    if (i == text.size()) return std::nullopt;
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < u'0' || text[i] > u'9') return std::nullopt;
+        value = value * 10 + (text[i] - u'0');
+        if (value > INT32_MAX) return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+int32_t CountFromText(const std::u16string& text) {
+    const int64_t value = ParseInteger(text).value_or(kCountMinimum);
+    if (value < kCountMinimum) return kCountMinimum;
+    if (value > kCountMaximum) return kCountMaximum;
+    return static_cast<int32_t>(value);
+}
+
+ConsoleView::ConsoleView(std::u16string host, std::u16string countText)
+    : host_(std::move(host)), countText_(std::move(countText)) {}
+
+ConsoleView::~ConsoleView() {
+    if (form_ != nullptr) plat::JoinGuiSource(nullptr);
+}
+
+void ConsoleView::Attach(TfrmMain& form) {
+    form_ = &form;
+    const int descriptor = plat::WatchConsoleInterrupts();
+    if (descriptor < 0) return;
+    const plat::GuiSource source{descriptor, &ConsoleView::OnPendingInput, this};
+    plat::JoinGuiSource(&source);
+}
+
+void ConsoleView::OnPendingInput(void* context) {
+    auto* view = static_cast<ConsoleView*>(context);
+    if (plat::ConsoleInterrupted() && view->form_ != nullptr && !view->form_->Closing()) {
+        view->form_->Close();
+    }
+}
+
+int32_t ConsoleView::Count() {
+    return CountFromText(countText_);
+}
+
+void ConsoleView::AppendLine(const std::u16string& line) {
+    std::printf("%s\n", crv::ToUtf8(line).c_str());
+    std::fflush(stdout);
+}
+
+void ConsoleView::ProcessPendingInput() {
+    OnPendingInput(this);
+    // Asynchronous answers and anything else queued for this thread.
+    plat::MSG msg{};
+    for (int i = 0; i < 1000 && plat::PeekMessageA(&msg, nullptr, 0, 0, plat::PM_REMOVE); ++i) {
+        if (msg.message == plat::WM_QUIT) break;
+        plat::TranslateMessage(&msg);
+        plat::DispatchMessageA(&msg);
+    }
+}
+
+void ConsoleView::Pause(int milliseconds) {
+    // In short steps, so that Ctrl+C does not wait for the pause to end.
+    for (int left = milliseconds; left > 0 && !plat::ConsoleInterrupted(); left -= 10) {
+        plat::Sleep(left < 10 ? static_cast<uint32_t>(left) : 10u);
+    }
+}
+
+}  // namespace app

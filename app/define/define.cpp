@@ -1,0 +1,7 @@
+#include "app/define/define.h"
+
+namespace app {
+
+std::u16string StartHost;
+
+}  // namespace app

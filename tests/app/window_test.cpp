@@ -1,0 +1,127 @@
+// The Qt window on Qt's offscreen platform: real key presses and clicks in the real
+// widgets, against the engine this test program carries inside itself.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+#include "app/define/define.h"
+#include "app/window/qt_window.h"
+#include "component/crvping/entry_points.h"
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { session_ = std::make_unique<crv::EngineSession>(); }
+    void cleanupTestCase() { session_.reset(); }
+
+    void init() {
+        window_ = std::make_unique<app::MainWindow>();
+        window_->CreateForm();
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    }
+    void cleanup() { window_.reset(); }
+
+    void layoutAndTexts() {
+        QCOMPARE(window_->windowTitle(), QStringLiteral("工具 - PING"));
+        QCOMPARE(window_->size(), QSize(355, 286));
+        QCOMPARE(window_->minimumSize(), window_->maximumSize());
+        QCOMPARE(window_->edtIp->geometry(), QRect(77, 8, 153, 21));
+        QCOMPARE(window_->btnPing->geometry(), QRect(244, 6, 99, 25));
+        QCOMPARE(window_->Memo1->geometry(), QRect(11, 69, 336, 204));
+        QCOMPARE(window_->btnClear->geometry(), QRect(244, 37, 99, 25));
+        QCOMPARE(window_->SpinEdit1->geometry(), QRect(77, 35, 153, 22));
+        QCOMPARE(window_->btnPing->text(), QStringLiteral("ping"));
+        QCOMPARE(window_->btnClear->text(), QStringLiteral("清空"));
+        QCOMPARE(window_->SpinEdit1->value(), 10);
+        QCOMPARE(window_->SpinEdit1->minimum(), 10);
+        QCOMPARE(window_->SpinEdit1->maximum(), 1000);
+        QVERIFY(!window_->Memo1->isReadOnly());
+        QCOMPARE(window_->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QVERIFY(!window_->windowIcon().isNull());
+    }
+
+    void tabOrder() {
+        window_->activateWindow();
+        window_->edtIp->setFocus();
+        const QWidget* expected[] = {window_->btnPing, window_->Memo1, window_->btnClear,
+                                     window_->SpinEdit1, window_->edtIp};
+        for (const QWidget* next : expected) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            // The count field's own line edit holds its focus.
+            if (focus != nullptr && focus->parentWidget() == window_->SpinEdit1) {
+                focus = window_->SpinEdit1;
+            }
+            QCOMPARE(focus, next);
+        }
+    }
+
+    void countFieldTyping() {
+        app::CountField* count = window_->SpinEdit1;
+        count->setFocus();
+        count->selectAll();
+        QTest::keyClicks(count, "abc");  // refused with a beep
+        QCOMPARE(count->value(), 10);
+        count->selectAll();
+        QTest::keyClicks(count, "2000");
+        window_->edtIp->setFocus();  // losing focus puts it back inside the range
+        QCOMPARE(count->value(), 1000);
+        count->setFocus();
+        QTest::keyClick(count, Qt::Key_Down);
+        QCOMPARE(count->value(), 999);
+        QTest::keyClick(count, Qt::Key_Up);
+        QTest::keyClick(count, Qt::Key_Up);
+        QCOMPARE(count->value(), 1000);
+        count->selectAll();
+        QTest::keyClicks(count, "5");
+        window_->edtIp->setFocus();
+        QCOMPARE(count->value(), 10);
+    }
+
+    void refusedHostShowsNothing() {
+        QTest::keyClicks(window_->edtIp, "localhost");
+        QTest::keyClick(window_->edtIp, Qt::Key_Return);
+        QVERIFY(window_->Memo1->toPlainText().isEmpty());
+        QVERIFY(window_->btnPing->isEnabled());
+    }
+
+    void enterPingsLoopback() {
+        if (geteuid() != 0) QSKIP("raw ICMP sockets need root or CAP_NET_RAW");
+        QTest::keyClicks(window_->edtIp, "127.0.0.1");
+        QTest::keyClick(window_->edtIp, Qt::Key_Return);
+        const QStringList lines =
+            window_->Memo1->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 11);
+        for (const QString& line : lines) {
+            QVERIFY2(line.startsWith(QStringLiteral("127.0.0.1 : OK \uFF0Ctime=")),
+                     qPrintable(line));
+            QVERIFY(line.endsWith(QStringLiteral("ms")));
+        }
+        QVERIFY(window_->btnPing->isEnabled());
+        QTest::mouseClick(window_->btnClear, Qt::LeftButton);
+        QVERIFY(window_->Memo1->toPlainText().isEmpty());
+    }
+
+    void startHostGoesIntoTheField() {
+        app::StartHost = u"10.9.8.7";
+        auto window = std::make_unique<app::MainWindow>();
+        window->CreateForm();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QCOMPARE(window->edtIp->text(), QStringLiteral("10.9.8.7"));
+        QVERIFY(window->Memo1->toPlainText().isEmpty());  // shown, not pinged
+        app::StartHost.clear();
+    }
+
+  private:
+    std::unique_ptr<crv::EngineSession> session_;
+    std::unique_ptr<app::MainWindow> window_;
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
