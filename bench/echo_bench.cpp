@@ -26,12 +26,12 @@
 #define ECHO_BENCH_COUNTS_ALLOCATIONS 1
 #endif
 
+#if ECHO_BENCH_COUNTS_ALLOCATIONS
 namespace {
 thread_local bool t_counting = false;
 thread_local long t_allocations = 0;
 }  // namespace
 
-#if ECHO_BENCH_COUNTS_ALLOCATIONS
 extern "C" {
 void* __libc_malloc(size_t size);
 void* __libc_calloc(size_t count, size_t size);

@@ -195,9 +195,12 @@ int32_t PingCore::Exchange(const char* host, bool blocking) {
     ClearError();
     while (IsActive()) {
         if (WaitStep(static_cast<uint32_t>(SelectWaitMillis()), WindowHandle()) == 0) {
+            // Answers still queued are dispatched by the close and timed from the real send
+            // stamp; the failed exchange leaves no time behind.
+            CloseKeepingError(kWaitEnded);
             sendStamp_ = 0;
             responseTime_ = 0;
-            return CloseKeepingError(kWaitEnded);
+            return kWaitEnded;
         }
     }
     if (errorReplyCode_ != -1) {

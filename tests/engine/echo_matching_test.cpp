@@ -390,6 +390,45 @@ TEST_F(Exchange, ClosingDispatchesQueuedAnswers) {
     }
 }
 
+// A wait that fails leaves ResponseTime 0 and ResponseSource empty, whatever an earlier
+// exchange left, and RequestId the unanswered request's.
+TEST_F(Exchange, FailedWaitClearsTheResults) {
+    Component ping;
+    scope.net().tickStep = 7;  // every clock reading moves on
+    ASSERT_EQ(Ping(ping, "127.0.0.1", false,
+                   [](const Bytes& r) { return std::vector<Bytes>{scripted::EchoReplyTo(r)}; }),
+              0);
+    ASSERT_GT(ping.Get(CORVANE_PING_RESPONSE_TIME), 0);
+    ASSERT_EQ(ping.GetText(CORVANE_PING_RESPONSE_SOURCE), "127.0.0.1");
+    const intptr_t answered = ping.Get(CORVANE_PING_REQUEST_ID);
+    EXPECT_EQ(Ping(ping, "127.0.0.1", false, [](const Bytes&) { return std::vector<Bytes>{}; }),
+              kWaitEnded);
+    EXPECT_EQ(ping.LastError(), "Timeout.");
+    EXPECT_EQ(ping.Get(CORVANE_PING_RESPONSE_TIME), 0);
+    EXPECT_EQ(ping.GetText(CORVANE_PING_RESPONSE_SOURCE), "");
+    EXPECT_NE(ping.Get(CORVANE_PING_REQUEST_ID), answered);
+    EXPECT_EQ(scripted::Le32(&scope.net().sent.at(1)[4]),
+              static_cast<uint32_t>(ping.Get(CORVANE_PING_REQUEST_ID)));
+    EXPECT_EQ(ping.responses.size(), 1u);
+}
+
+// An error message still queued when a timed-out exchange closes its port is reported by
+// the close, timed from the request's real send stamp, and the exchange still fails.
+TEST_F(Exchange, AnswerDrainedAfterTimeoutIsTimedFromTheSend) {
+    scope.net().notify = false;  // nobody is told: the wait times out
+    Component ping;
+    EXPECT_EQ(Ping(ping, "127.0.0.1", false,
+                   [](const Bytes& r) { return std::vector<Bytes>{scripted::ErrorFor(r, 3, 1)}; }),
+              kWaitEnded);
+    ASSERT_EQ(ping.responses.size(), 1u);
+    EXPECT_EQ(ping.responses[0].status, "Host unreachable.");
+    // Milliseconds since the send, not since the clock's origin.
+    EXPECT_GE(ping.responses[0].time, 0);
+    EXPECT_LT(ping.responses[0].time, 60000);
+    EXPECT_EQ(ping.Get(CORVANE_PING_RESPONSE_TIME), 0);
+    EXPECT_EQ(ping.LastError(), "Timeout.");
+}
+
 // A Response handler that fails changes nothing in the exchange: the port is closed,
 // ResponseSource set and PingHost succeeds; the failure is reported through Error.
 TEST_F(Exchange, FailingHandler) {

@@ -34,9 +34,9 @@ int Connect(plat::SOCKET, const void*, int) {
     return 0;
 }
 
-std::string AddressText(const void* address) {
-    uint8_t a[28];
-    std::memcpy(a, address, sizeof a);
+std::string AddressText(const void* address, int length) {
+    uint8_t a[28] = {};
+    std::memcpy(a, address, static_cast<size_t>(std::clamp(length, 0, 28)));
     char text[64] = {};
     if (a[0] == plat::AF_INET) {
         std::snprintf(text, sizeof text, "%u.%u.%u.%u", a[4], a[5], a[6], a[7]);
@@ -60,8 +60,8 @@ int Send(plat::SOCKET, const void* data, int length, int) {
     return Record(data, length, true, "");
 }
 
-int SendTo(plat::SOCKET, const void* data, int length, int, const void* to, int) {
-    return Record(data, length, false, AddressText(to));
+int SendTo(plat::SOCKET, const void* data, int length, int, const void* to, int toLength) {
+    return Record(data, length, false, AddressText(to, toLength));
 }
 
 int Receive(void* buffer, int length, void* from, int* fromLength) {

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/module.h"
 #include "tests/entry_points/echo_support.h"
 
 namespace {
@@ -124,6 +125,7 @@ class Responder {
         uint32_t id;    // the first four bytes behind the echo header's checksum
         size_t length;  // of the ICMP message
         int ttl;        // on arrival, one router hop later
+        uint32_t data;  // the first four bytes behind the echo header
     };
     // The echo requests it saw.
     std::vector<Request> Requests() const {
@@ -134,8 +136,10 @@ class Responder {
             if (word != "request") continue;
             std::string id;
             Request r{};
-            lines >> id >> r.length >> r.ttl;
+            std::string data;
+            lines >> id >> r.length >> r.ttl >> data;
             r.id = static_cast<uint32_t>(std::stoul(id, nullptr, 16));
+            r.data = static_cast<uint32_t>(std::stoul(data, nullptr, 16));
             found.push_back(r);
         }
         return found;
@@ -256,6 +260,10 @@ TEST_F(EchoHosts, SilentHostTimesOut) {
 // A router's destination-unreachable answer: in a synchronous exchange one Response with
 // the status text from the remote address (the connected port reads no source), then
 // 127 with the same text; asynchronously one Response from the router itself.
+// The router's kernel answers an unreachable or prohibited route at most five times at
+// once per pinger address, then once a second (net.ipv4.route.error_burst and
+// error_cost, which only the initial namespace has): a run of this program asks for six
+// IPv4 answers, most of them here, and a fresh set of hosts starts with a full budget.
 TEST_F(EchoHosts, RouterAnswersUnreachable) {
     struct Row {
         const char* host;
@@ -544,6 +552,96 @@ TEST_F(EchoHosts, BroadcastReturnsAtOnce) {
         EXPECT_EQ(e.source, kRouter);
         EXPECT_EQ(echo.ResponseSource(), kRouter);
         EXPECT_EQ(echo.Active(), row.openAfterAnswer);
+    }
+}
+
+// Whether the platform carries the helper library ("icmp.dll") with its echo function.
+bool HelperLibraryPresent() {
+    void* module = plat::LoadLibraryA("icmp.dll");
+    if (module == nullptr) return false;
+    const bool present = plat::GetProcAddress(module, "IcmpSendEcho") != nullptr &&
+                         plat::GetProcAddress(module, "IcmpCreateFile") != nullptr;
+    plat::FreeLibrary(module);
+    return present;
+}
+
+// The helper-library path against the test hosts: the library builds the echo header
+// (a 68-byte message for PacketSize 64, RequestId first in its data), gets TimeToLive
+// (255 for 0), and its unreachable records become "Network unreachable." from the
+// router, whatever the code; a silent host ends in 301 once the timeout has passed.
+TEST_F(EchoHosts, HelperPath) {
+    if (!HelperLibraryPresent()) GTEST_SKIP() << "the platform has no \"icmp.dll\" module yet";
+    struct Row {
+        const char* what;
+        const char* host;
+        std::vector<std::string> responder;  // empty: none started
+        int32_t timeToLive;
+        int32_t rc;
+        const char* status;  // of the one Response, null for none
+        const char* source;
+        int wireTtl;  // as the responder saw the request
+    };
+    const Row rows[] = {
+        {"ordinary host", kHost, {}, 0, 0, "OK", kHost, 0},
+        {"TimeToLive 5", kResponder, {"--mode", "normal"}, 5, 0, "OK", kResponder, 4},
+        {"TimeToLive 0", kResponder, {"--mode", "normal"}, 0, 0, "OK", kResponder, 254},
+        {"host answers port unreachable",
+         kResponder,
+         {"--mode", "error", "--type", "3", "--code", "3"},
+         0,
+         kErrorReply,
+         "Network unreachable.",
+         kResponder,
+         254},
+        {"router answers host unreachable",
+         kUnreachable,
+         {},
+         0,
+         kErrorReply,
+         "Network unreachable.",
+         kRouter,
+         0},
+        {"silent host", kSilent, {}, 0, kWaitEnded, nullptr, nullptr, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Responder responder;
+        if (!row.responder.empty()) {
+            std::vector<std::string> args = row.responder;
+            args.insert(args.end(), {"--count", "1", "--seconds", "5"});
+            ASSERT_TRUE(responder.Start(args));
+        }
+        EchoPing echo;
+        ASSERT_EQ(echo.Config("UseICMPDLL=true"), 0);
+        echo.SetTimeoutMs(row.rc == kWaitEnded ? 500 : 3000);
+        ASSERT_EQ(echo.ping().Set(CORVANE_PING_TIME_TO_LIVE, row.timeToLive), 0);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(echo.PingHost(row.host), row.rc) << echo.ping().LastError();
+        const int64_t elapsed = test::MillisSince(start);
+        EXPECT_FALSE(echo.Active()) << "the helper handle is closed again";
+        if (row.status == nullptr) {
+            EXPECT_TRUE(echo.responses.empty());
+            EXPECT_EQ(echo.ping().LastError(), "Timeout.");
+            EXPECT_GE(elapsed, 400);
+            EXPECT_LT(elapsed, 5000);
+            continue;
+        }
+        ASSERT_EQ(echo.responses.size(), 1u);
+        EXPECT_EQ(echo.responses[0].status, row.status);
+        EXPECT_EQ(echo.responses[0].source, row.source);
+        EXPECT_EQ(echo.responses[0].requestId, echo.RequestId());
+        EXPECT_EQ(echo.ResponseSource(), row.source);
+        if (row.rc == kErrorReply) {
+            EXPECT_EQ(echo.ping().LastError(), row.status);
+        }
+        if (!row.responder.empty()) {
+            responder.Finish(3000);
+            const auto requests = responder.Requests();
+            ASSERT_EQ(requests.size(), 1u);
+            EXPECT_EQ(requests[0].length, 68u);
+            EXPECT_EQ(requests[0].data, static_cast<uint32_t>(echo.RequestId()));
+            EXPECT_EQ(requests[0].ttl, row.wireTtl);
+        }
     }
 }
 

@@ -12,10 +12,10 @@
 // request, --interval MS apart. The program ends after N requests (default 1), or after
 // T seconds (default 10) at the latest, whichever comes first.
 //
-// Output, one line each: "ready" once the sockets are open, "request ID LENGTH TTL" for every
-// echo request seen (ID: the first four bytes behind the type, code and checksum, read
-// little-endian, in hex; LENGTH: the ICMP message length; TTL: its time-to-live or hop
-// limit on arrival), and "done N" at the end.
+// Output, one line each: "ready" once the sockets are open; for every echo request seen
+// "request ID LENGTH TTL DATA" (ID: the four bytes behind the type, code and checksum;
+// DATA: the four after them, both read little-endian, in hex; LENGTH: the ICMP message
+// length; TTL: its time-to-live or hop limit on arrival); and "done N" at the end.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -177,11 +177,12 @@ uint16_t Checksum(const uint8_t* data, size_t length) {
     return static_cast<uint16_t>(~sum);
 }
 
-uint32_t RequestId(const uint8_t* icmp, size_t length) {
-    uint32_t id = 0;
-    for (size_t i = 0; i < 4 && 4 + i < length; ++i)
-        id |= static_cast<uint32_t>(icmp[4 + i]) << (8 * i);
-    return id;
+// Four bytes from offset at, little-endian; bytes past the end count as 0.
+uint32_t Le32At(const std::vector<uint8_t>& bytes, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4 && at + i < bytes.size(); ++i)
+        value |= static_cast<uint32_t>(bytes[at + i]) << (8 * i);
+    return value;
 }
 
 // One echo request as it arrived.
@@ -257,8 +258,8 @@ class Responder {
             Request r;
             if (!Receive(&r)) continue;
             ++seen;
-            std::printf("request %08x %zu %d\n", RequestId(r.icmp.data(), r.icmp.size()),
-                        r.icmp.size(), r.ttl);
+            std::printf("request %08x %zu %d %08x\n", Le32At(r.icmp, 4), r.icmp.size(), r.ttl,
+                        Le32At(r.icmp, 8));
             std::fflush(stdout);
             if (o_.mode == Mode::kSilent) continue;
             SleepMs(o_.delayMs);

@@ -1,0 +1,60 @@
+#!/bin/sh
+# The tool's console mode end to end: the lines it prints, its messages on standard error
+# and its exit statuses. Usage: console_test.sh PINGTOOL [SILENT_HOST]
+# Raw ICMP sockets need root; without it only the refusals are checked.
+set -u
+tool=$1
+silent=${2:-}
+passed=0
+failed=0
+out=$(mktemp)
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+
+check() {  # name, condition...
+    name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name" >&2
+        sed 's/^/  stdout: /' "$out" >&2
+        sed 's/^/  stderr: /' "$err" >&2
+    fi
+}
+
+run() { "$tool" "$@" >"$out" 2>"$err"; echo $?; }
+
+status=$(run --console localhost)
+check "a host name is refused" [ "$status" = 2 ]
+check "the refusal is explained" grep -q 'is not a dotted IPv4 address' "$err"
+status=$(run --console "")
+check "an empty host is refused" [ "$status" = 2 ]
+status=$(run --help)
+check "help" [ "$status" = 0 ]
+check "help names the console mode" grep -q -- '--console HOST' "$out"
+status=$(run --console 127.0.0.1 --count)
+check "a count without its number" [ "$status" = 2 ]
+
+if [ "$(id -u)" = 0 ]; then
+    status=$(run --console 127.0.0.1)
+    check "count 10 pings eleven times" [ "$(grep -c '^127\.0\.0\.1 : OK ，time=[0-9]*ms$' "$out")" = 11 ]
+    check "nothing but reply lines" [ "$(wc -l <"$out")" = 11 ]
+    check "replies give status 0" [ "$status" = 0 ]
+    status=$(run --console 127.0.0.1 --count 3)
+    check "a count below 10 counts as 10" [ "$(wc -l <"$out")" = 11 ]
+    status=$(run --console 127.0.0.1 --count 12)
+    check "count 12 pings thirteen times" [ "$(wc -l <"$out")" = 13 ]
+    if [ -n "$silent" ]; then
+        status=$(run --console "$silent")
+        check "a silent host prints no line" [ ! -s "$out" ]
+        check "its time-out goes to standard error" grep -qx '301: Timeout.' "$err"
+        check "no reply gives status 1" [ "$status" = 1 ]
+    fi
+else
+    echo "console_test: not root, raw ICMP sockets need root; the pings are not checked"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
