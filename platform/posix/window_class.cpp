@@ -230,38 +230,43 @@ bool IsWindow(HWND window) {
     return FindWindowLocked(window) != nullptr;
 }
 
-intptr_t SetWindowLongPtrA(HWND window, int offset, intptr_t value) {
-    State& state = GetState();
-    std::lock_guard lock(state.mutex);
+namespace {
+
+// The pointer-sized slot at offset in a window's extra bytes, or null (last error set).
+// Called with the state's mutex held.
+uint8_t* ExtraSlotLocked(HWND window, int offset) {
     Window* w = FindWindowLocked(window);
     if (w == nullptr) {
         SetLastError(kErrorInvalidWindowHandle);
-        return 0;
+        return nullptr;
     }
     if (!ExtraSlotFits(w, offset)) {
         SetLastError(kErrorInvalidIndex);
-        return 0;
+        return nullptr;
     }
+    return w->extra.get() + offset;
+}
+
+}  // namespace
+
+intptr_t SetWindowLongPtrA(HWND window, int offset, intptr_t value) {
+    State& state = GetState();
+    std::lock_guard lock(state.mutex);
+    uint8_t* slot = ExtraSlotLocked(window, offset);
+    if (slot == nullptr) return 0;
     intptr_t previous = 0;
-    std::memcpy(&previous, w->extra.get() + offset, sizeof previous);
-    std::memcpy(w->extra.get() + offset, &value, sizeof value);
+    std::memcpy(&previous, slot, sizeof previous);
+    std::memcpy(slot, &value, sizeof value);
     return previous;
 }
 
 intptr_t GetWindowLongPtrA(HWND window, int offset) {
     State& state = GetState();
     std::lock_guard lock(state.mutex);
-    Window* w = FindWindowLocked(window);
-    if (w == nullptr) {
-        SetLastError(kErrorInvalidWindowHandle);
-        return 0;
-    }
-    if (!ExtraSlotFits(w, offset)) {
-        SetLastError(kErrorInvalidIndex);
-        return 0;
-    }
+    const uint8_t* slot = ExtraSlotLocked(window, offset);
+    if (slot == nullptr) return 0;
     intptr_t value = 0;
-    std::memcpy(&value, w->extra.get() + offset, sizeof value);
+    std::memcpy(&value, slot, sizeof value);
     return value;
 }
 
