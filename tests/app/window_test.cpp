@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "app/define/define.h"
@@ -105,6 +107,36 @@ class WindowTest : public QObject {
         QVERIFY(window_->btnPing->isEnabled());
         QTest::mouseClick(window_->btnClear, Qt::LeftButton);
         QVERIFY(window_->Memo1->toPlainText().isEmpty());
+    }
+
+    // Enter is the button's click action, which runs while the button is disabled too.
+    void enterWhileTheButtonIsDisabled() {
+        if (geteuid() != 0) QSKIP("raw ICMP sockets need root or CAP_NET_RAW");
+        window_->SpinEdit1->setValue(10);
+        QTest::keyClicks(window_->edtIp, "127.0.0.1");
+        window_->btnPing->setEnabled(false);
+        QTest::mouseClick(window_->btnPing, Qt::LeftButton);  // a disabled button ignores clicks
+        QVERIFY(window_->Memo1->toPlainText().isEmpty());
+        QTest::keyClick(window_->edtIp, Qt::Key_Enter);
+        QCOMPARE(window_->Memo1->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(),
+                 11);
+        QVERIFY(window_->btnPing->isEnabled());  // the run enabled it again
+    }
+
+    // Closing the window during a run ends the run at once.
+    void closeDuringARun() {
+        if (geteuid() != 0) QSKIP("raw ICMP sockets need root or CAP_NET_RAW");
+        QTest::keyClicks(window_->edtIp, "127.0.0.1");
+        QTimer::singleShot(250, window_.get(), [this] { window_->close(); });
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(window_->edtIp, Qt::Key_Return);
+        QVERIFY(timer.elapsed() < 1000);  // a whole run takes 1100 ms of pauses alone
+        const auto lines =
+            window_->Memo1->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(lines.size() >= 1 && lines.size() < 11);
+        QVERIFY(!window_->isVisible());
+        QVERIFY(window_->Form().Closing());
     }
 
     void startHostGoesIntoTheField() {
