@@ -4,11 +4,13 @@
 // Traffic goes to 127.0.0.1 only; names resolve from /etc/hosts or as literals, except in
 // the test host namespace, whose resolver asks a responder of the test's own.
 #include <gtest/gtest.h>
+
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "tests/support/test_hosts.h"
 
 #include <atomic>
 #include <chrono>
@@ -634,27 +636,6 @@ TEST(SocketRuntime, AsynchronousPingAnsweredWhilePumping) {
 
 // ---- names that are not found, inside the test host namespace -------------------------------
 
-std::string NetnsPrefix() {
-    const char* prefix = std::getenv("CORVANE_TEST_NETNS");
-    return prefix != nullptr ? prefix : "";
-}
-
-// Why the test host namespace cannot be used, or empty when this process runs in it.
-std::string WhyNoTestHosts() {
-    const std::string prefix = NetnsPrefix();
-    if (prefix.empty()) return "CORVANE_TEST_NETNS is not set: run through ctest";
-    struct stat mine {};
-    struct stat pinger {};
-    if (stat(("/run/netns/" + prefix + "-p").c_str(), &pinger) != 0) {
-        return "the test host namespaces are missing (creating them needs root)";
-    }
-    if (stat("/proc/self/ns/net", &mine) != 0 || mine.st_ino != pinger.st_ino ||
-        mine.st_dev != pinger.st_dev) {
-        return "not running inside the pinger namespace";
-    }
-    return "";
-}
-
 // The name server the namespace's resolver asks (127.0.0.1:53): every query is answered
 // "no such name". Stops when told, or after a minute at the latest.
 class NoSuchNameServer {
@@ -713,7 +694,7 @@ class NoSuchNameServer {
 
 // A name the resolver does not know fails with 11001 on every path, and leaves no address.
 TEST(SocketRuntimeNetns, NamesNotFound) {
-    const std::string why = WhyNoTestHosts();
+    const std::string why = test::WhyNoTestHosts();
     if (!why.empty()) GTEST_SKIP() << why;
     NoSuchNameServer server;
     ASSERT_TRUE(server.ready()) << "cannot listen on 127.0.0.1:53";

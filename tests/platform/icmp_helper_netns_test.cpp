@@ -9,29 +9,13 @@
 #include <string>
 
 #include "tests/platform/icmp_helper_test_support.h"
+#include "tests/support/test_hosts.h"
 
 namespace {
 
 using namespace icmptest;
 
 constexpr const char* kRouter = "198.51.100.2";
-
-// Why the test hosts cannot be used, or empty when this process is in the pinger.
-std::string WhyNoTestHosts() {
-    const char* prefix = getenv("CORVANE_TEST_NETNS");
-    if (prefix == nullptr || *prefix == '\0')
-        return "CORVANE_TEST_NETNS is not set: run through ctest";
-    struct stat mine {};
-    struct stat pinger {};
-    if (stat((std::string("/run/netns/") + prefix + "-p").c_str(), &pinger) != 0) {
-        return "the test host namespaces are missing (creating them needs root)";
-    }
-    if (stat("/proc/self/ns/net", &mine) != 0 || mine.st_ino != pinger.st_ino ||
-        mine.st_dev != pinger.st_dev) {
-        return "not running inside the pinger namespace";
-    }
-    return "";
-}
 
 struct RouterCase {
     const char* name;
@@ -58,7 +42,7 @@ constexpr int kErrorAttempts = 4;
 class IcmpHelperRouter : public ::testing::TestWithParam<RouterCase> {
   protected:
     void SetUp() override {
-        const std::string why = WhyNoTestHosts();
+        const std::string why = test::WhyNoTestHosts();
         if (!why.empty()) GTEST_SKIP() << why;
     }
 };

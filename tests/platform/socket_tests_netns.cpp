@@ -18,6 +18,7 @@
 
 #include "platform/window.h"
 #include "tests/platform/socket_tests_support.h"
+#include "tests/support/test_hosts.h"
 
 namespace {
 
@@ -31,38 +32,18 @@ constexpr const char* kSilentHost = "198.51.100.70";  // blackholed by the route
 constexpr const char* kSilentHost6 = "2001:db8:64::70";
 constexpr int kIpprotoRaw = 255;
 
-std::string Prefix() {
-    const char* prefix = getenv("CORVANE_TEST_NETNS");
-    return prefix != nullptr ? prefix : "";
-}
-
-// Why the test hosts cannot be used, or empty when this process is in the pinger.
-std::string WhyNoTestHosts() {
-    const std::string prefix = Prefix();
-    if (prefix.empty()) return "CORVANE_TEST_NETNS is not set: run through ctest";
-    struct stat mine {};
-    struct stat pinger {};
-    if (stat(("/run/netns/" + prefix + "-p").c_str(), &pinger) != 0) {
-        return "the test host namespaces are missing (creating them needs root)";
-    }
-    if (stat("/proc/self/ns/net", &mine) != 0 || mine.st_ino != pinger.st_ino ||
-        mine.st_dev != pinger.st_dev) {
-        return "not running inside the pinger namespace";
-    }
-    return "";
-}
-
-#define REQUIRE_TEST_HOSTS()                      \
-    do {                                          \
-        const std::string why = WhyNoTestHosts(); \
-        if (!why.empty()) GTEST_SKIP() << why;    \
+#define REQUIRE_TEST_HOSTS()                            \
+    do {                                                \
+        const std::string why = test::WhyNoTestHosts(); \
+        if (!why.empty()) GTEST_SKIP() << why;          \
     } while (false)
 
 // A raw socket made inside the router namespace: the calling thread enters it only for
 // the socket call, and the socket stays there.
 plat::SOCKET RouterSocket(int family, int protocol) {
     const int self = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    const int router = open(("/run/netns/" + Prefix() + "-r").c_str(), O_RDONLY | O_CLOEXEC);
+    const int router =
+        open(("/run/netns/" + test::TestHostsPrefix() + "-r").c_str(), O_RDONLY | O_CLOEXEC);
     plat::SOCKET s = plat::INVALID_SOCKET;
     if (self >= 0 && router >= 0 && setns(router, CLONE_NEWNET) == 0) {
         s = plat::socket(family, plat::SOCK_RAW, protocol);
