@@ -7,6 +7,7 @@
 
 #include "engine/core/error_codes.h"
 #include "engine/core/memory.h"
+#include "platform/process.h"
 
 namespace corvane {
 
@@ -98,6 +99,11 @@ bool ParseMacAddress(const char* text, uint8_t (&mac)[6]) {
 
 }  // namespace
 
+uint32_t ProcessTerm() {
+    static const uint32_t term = plat::GetCurrentProcessId() * 2654435761u;
+    return term;
+}
+
 PingCore::PingCore(EventSink* sink) : IcmpPort(sink) {}
 
 int32_t PingCore::SetPacketSize(int32_t value) {
@@ -177,11 +183,13 @@ int32_t PingCore::Exchange(const char* host, bool blocking) {
         errorReplyCode_ = -1;
         sendStamp_ = MillisecondClock();
         // The object's address is its handle, which is where its event sink starts; this
-        // layer sits further inside the object.
+        // layer sits further inside the object. The process term keeps two processes
+        // whose objects share an address and a millisecond from taking each other's
+        // replies: every raw ICMP socket sees every echo reply of the machine.
         const auto self = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Sink()));
-        requestId_ = static_cast<int32_t>(
-            (static_cast<uint32_t>(requestId_) + self + static_cast<uint32_t>(sendStamp_)) &
-            0x7FFFFFFFu);
+        requestId_ = static_cast<int32_t>((static_cast<uint32_t>(requestId_) + self +
+                                           static_cast<uint32_t>(sendStamp_) + ProcessTerm()) &
+                                          0x7FFFFFFFu);
         WriteLittleEndian32(payload, static_cast<uint32_t>(requestId_), payloadLength);
         if (payloadLength > 4) {
             WriteLittleEndian32(payload + 4, static_cast<uint32_t>(sendStamp_), payloadLength - 4);

@@ -9,6 +9,9 @@
 
 namespace corvane {
 
+// Added to every request identifier: distinct for each process of the machine.
+uint32_t ProcessTerm();
+
 class PingCore : public IcmpPort {
   public:
     static constexpr uint16_t kMinPacketSize = 8;

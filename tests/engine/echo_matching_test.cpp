@@ -224,7 +224,8 @@ TEST_F(Exchange, RequestIdentifier) {
     scope.net().tickStep = 0;
     Component ping;
     ASSERT_EQ(ping.Set(CORVANE_PING_TIMEOUT, 0), 0);
-    const auto self = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ping.handle()));
+    const auto self =
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ping.handle())) + corvane::ProcessTerm();
     // Stamps chosen so that the first sum has bit 31 set and the second wraps.
     const uint32_t stamps[] = {0x80001234u - self, 0xFFFFFFF0u, 7};
     uint32_t expected = 0;
