@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "component/crvcore/engine_image.h"
+#include "component/crvping/entry_points.h"
 #include "tests/component/pe_builder.h"
 
 namespace {
@@ -18,22 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kRounds = 20;
 
-const char* const kEntryPointNames[] = {
-    "Corvane_EvtStr",
-    "Corvane_Stream",
-    "Corvane_Ping_Create",
-    "Corvane_Ping_Destroy",
-    "Corvane_Ping_Set",
-    "Corvane_Ping_Get",
-    "Corvane_Ping_GetLastError",
-    "Corvane_Ping_GetLastErrorCode",
-    "Corvane_Ping_SetLastErrorAndCode",
-    "Corvane_Ping_GetEventError",
-    "Corvane_Ping_GetEventErrorCode",
-    "Corvane_Ping_SetEventErrorAndCode",
-    "Corvane_Ping_CheckIndex",
-    "Corvane_Ping_Do",
-};
+using crv::kEntryPointNames;
 
 double Millis(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();

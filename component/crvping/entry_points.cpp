@@ -37,20 +37,20 @@ void BindEntryPoints() {
 
     g_base = crvcore::LoadEngineImage(bytes, plat::SizeofResource(nullptr, resource), &g_entry);
     if (g_base != nullptr) {
-        Bind(g_base, "Corvane_EvtStr", g_table.EvtStr);
-        Bind(g_base, "Corvane_Stream", g_table.Stream);
-        Bind(g_base, "Corvane_Ping_Create", g_table.Create);
-        Bind(g_base, "Corvane_Ping_Destroy", g_table.Destroy);
-        Bind(g_base, "Corvane_Ping_Set", g_table.Set);
-        Bind(g_base, "Corvane_Ping_Get", g_table.Get);
-        Bind(g_base, "Corvane_Ping_GetLastError", g_table.GetLastError);
-        Bind(g_base, "Corvane_Ping_GetLastErrorCode", g_table.GetLastErrorCode);
-        Bind(g_base, "Corvane_Ping_SetLastErrorAndCode", g_table.SetLastErrorAndCode);
-        Bind(g_base, "Corvane_Ping_GetEventError", g_table.GetEventError);
-        Bind(g_base, "Corvane_Ping_GetEventErrorCode", g_table.GetEventErrorCode);
-        Bind(g_base, "Corvane_Ping_SetEventErrorAndCode", g_table.SetEventErrorAndCode);
-        Bind(g_base, "Corvane_Ping_CheckIndex", g_table.CheckIndex);
-        Bind(g_base, "Corvane_Ping_Do", g_table.Do);
+        Bind(g_base, kEntryPointNames[0], g_table.EvtStr);
+        Bind(g_base, kEntryPointNames[1], g_table.Stream);
+        Bind(g_base, kEntryPointNames[2], g_table.Create);
+        Bind(g_base, kEntryPointNames[3], g_table.Destroy);
+        Bind(g_base, kEntryPointNames[4], g_table.Set);
+        Bind(g_base, kEntryPointNames[5], g_table.Get);
+        Bind(g_base, kEntryPointNames[6], g_table.GetLastError);
+        Bind(g_base, kEntryPointNames[7], g_table.GetLastErrorCode);
+        Bind(g_base, kEntryPointNames[8], g_table.SetLastErrorAndCode);
+        Bind(g_base, kEntryPointNames[9], g_table.GetEventError);
+        Bind(g_base, kEntryPointNames[10], g_table.GetEventErrorCode);
+        Bind(g_base, kEntryPointNames[11], g_table.SetEventErrorAndCode);
+        Bind(g_base, kEntryPointNames[12], g_table.CheckIndex);
+        Bind(g_base, kEntryPointNames[13], g_table.Do);
     }
     plat::FreeResource(loaded);
 }

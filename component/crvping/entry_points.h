@@ -26,6 +26,24 @@ struct EntryPointTable {
     decltype(&Corvane_Ping_Do) Do;
 };
 
+// The export names of the slots, in the same order.
+inline constexpr const char* kEntryPointNames[] = {
+    "Corvane_EvtStr",
+    "Corvane_Stream",
+    "Corvane_Ping_Create",
+    "Corvane_Ping_Destroy",
+    "Corvane_Ping_Set",
+    "Corvane_Ping_Get",
+    "Corvane_Ping_GetLastError",
+    "Corvane_Ping_GetLastErrorCode",
+    "Corvane_Ping_SetLastErrorAndCode",
+    "Corvane_Ping_GetEventError",
+    "Corvane_Ping_GetEventErrorCode",
+    "Corvane_Ping_SetEventErrorAndCode",
+    "Corvane_Ping_CheckIndex",
+    "Corvane_Ping_Do",
+};
+
 inline constexpr char16_t kEngineResourceName[] = u"corvane20_dta";
 
 EntryPointTable& EntryPoints();

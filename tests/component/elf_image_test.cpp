@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "component/crvcore/engine_image.h"
+#include "component/crvping/entry_points.h"
 #include "engine/core/corvane20.h"
 #include "tests/component/process_maps.h"
 
@@ -33,22 +34,7 @@ const std::vector<uint8_t>& EngineBytes() {
     return bytes;
 }
 
-const char* const kEntryPointNames[] = {
-    "Corvane_EvtStr",
-    "Corvane_Stream",
-    "Corvane_Ping_Create",
-    "Corvane_Ping_Destroy",
-    "Corvane_Ping_Set",
-    "Corvane_Ping_Get",
-    "Corvane_Ping_GetLastError",
-    "Corvane_Ping_GetLastErrorCode",
-    "Corvane_Ping_SetLastErrorAndCode",
-    "Corvane_Ping_GetEventError",
-    "Corvane_Ping_GetEventErrorCode",
-    "Corvane_Ping_SetEventErrorAndCode",
-    "Corvane_Ping_CheckIndex",
-    "Corvane_Ping_Do",
-};
+using crv::kEntryPointNames;
 
 bool AnyMappingOf(const std::string& path) {
     for (const test::MapLine& line : test::ReadMaps()) {

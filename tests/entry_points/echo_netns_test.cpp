@@ -25,6 +25,8 @@
 
 namespace {
 
+using test::HelperLibraryPresent;
+
 using test::EchoPing;
 using test::ResponseEvent;
 
@@ -553,16 +555,6 @@ TEST_F(EchoHosts, BroadcastReturnsAtOnce) {
         EXPECT_EQ(echo.ResponseSource(), kRouter);
         EXPECT_EQ(echo.Active(), row.openAfterAnswer);
     }
-}
-
-// Whether the platform carries the helper library ("icmp.dll") with its echo function.
-bool HelperLibraryPresent() {
-    void* module = plat::LoadLibraryA("icmp.dll");
-    if (module == nullptr) return false;
-    const bool present = plat::GetProcAddress(module, "IcmpSendEcho") != nullptr &&
-                         plat::GetProcAddress(module, "IcmpCreateFile") != nullptr;
-    plat::FreeLibrary(module);
-    return present;
 }
 
 // The helper-library path against the test hosts: the library builds the echo header

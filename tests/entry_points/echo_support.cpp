@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "platform/module.h"
+
 namespace test {
 
 [[gnu::noinline]] std::string SlotString(intptr_t slot) {
@@ -52,6 +54,15 @@ std::vector<ResponseEvent> EchoPing::ResponsesTo(int32_t id) const {
         if (e.requestId == id) found.push_back(e);
     }
     return found;
+}
+
+bool HelperLibraryPresent() {
+    void* module = plat::LoadLibraryA("icmp.dll");
+    if (module == nullptr) return false;
+    const bool present = plat::GetProcAddress(module, "IcmpSendEcho") != nullptr &&
+                         plat::GetProcAddress(module, "IcmpCreateFile") != nullptr;
+    plat::FreeLibrary(module);
+    return present;
 }
 
 }  // namespace test

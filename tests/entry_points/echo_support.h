@@ -90,4 +90,7 @@ inline int64_t MillisSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
+// Whether the platform carries the helper library ("icmp.dll") with its echo function.
+bool HelperLibraryPresent();
+
 }  // namespace test

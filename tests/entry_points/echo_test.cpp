@@ -18,6 +18,8 @@
 
 namespace {
 
+using test::HelperLibraryPresent;
+
 using test::EchoPing;
 using test::ResponseEvent;
 
@@ -213,16 +215,6 @@ TEST(WakeOnLan, BadMacAddressLeavesThePortClosed) {
         EXPECT_FALSE(echo.Active());
         EXPECT_EQ(echo.ping().GetText(CORVANE_PING_REMOTE_HOST), "127.0.0.1");
     }
-}
-
-// Whether the platform carries the helper library ("icmp.dll") with its echo function.
-bool HelperLibraryPresent() {
-    void* module = plat::LoadLibraryA("icmp.dll");
-    if (module == nullptr) return false;
-    const bool present = plat::GetProcAddress(module, "IcmpSendEcho") != nullptr &&
-                         plat::GetProcAddress(module, "IcmpCreateFile") != nullptr;
-    plat::FreeLibrary(module);
-    return present;
 }
 
 // The helper-library path: the library sends and waits, its record is matched like a
