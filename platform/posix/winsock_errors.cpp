@@ -1,5 +1,3 @@
-#include <errno.h>
-
 #include "platform/winsock_errors.h"
 
 namespace plat {
@@ -7,27 +5,6 @@ namespace plat {
 namespace {
 
 thread_local int32_t t_wsaLastError = 0;
-
-struct ErrnoMapping {
-    int err;
-    int32_t wsa;
-};
-
-constexpr ErrnoMapping kErrnoToWsa[] = {
-    {EACCES, 10013},          {EPERM, 10013},           {EINTR, 10004},
-    {EBADF, 10009},           {EFAULT, 10014},          {EINVAL, 10022},
-    {EMFILE, 10024},          {EWOULDBLOCK, 10035},     {EINPROGRESS, 10036},
-    {EALREADY, 10037},        {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039},
-    {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},
-    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046},    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},
-    {EADDRNOTAVAIL, 10049},   {ENETDOWN, 10050},        {ENETUNREACH, 10051},
-    {ENETRESET, 10052},       {ECONNABORTED, 10053},    {ECONNRESET, 10054},
-    {ENOBUFS, 10055},         {EISCONN, 10056},         {ENOTCONN, 10057},
-    {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},    {ETIMEDOUT, 10060},
-    {ECONNREFUSED, 10061},    {ELOOP, 10062},           {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},
-};
 
 }  // namespace
 
@@ -37,13 +14,6 @@ int32_t WSAGetLastError() {
 
 void WSASetLastError(int32_t code) {
     t_wsaLastError = code;
-}
-
-int32_t WsaErrorFromErrno(int err) {
-    for (const ErrnoMapping& m : kErrnoToWsa) {
-        if (m.err == err) return m.wsa;
-    }
-    return err;
 }
 
 }  // namespace plat
