@@ -108,6 +108,9 @@ int RunConsole(const Options& options) {
 
 int main(int argc, char** argv) {
     const Options options = Parse(argc, argv);
+    const bool console = options.console || options.help || !options.error.empty() ||
+                         !plat::HasDisplay() || !app::WindowAvailable();
+    if (console) plat::UseCallerConsole();
     if (options.help) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -116,8 +119,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pingtool: %s\n%s", options.error.c_str(), kUsage);
         return 2;
     }
-    if (options.console || !plat::HasDisplay() || !app::WindowAvailable()) {
-        return RunConsole(options);
-    }
+    if (console) return RunConsole(options);
     return app::RunWindow(argc, argv, options.host.value_or(""));
 }

@@ -5,8 +5,9 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
-add_library(test_support STATIC support/test_hosts.cpp support/utf.cpp)
+add_library(test_support STATIC support/system.cpp support/test_hosts.cpp support/utf.cpp)
 target_include_directories(test_support PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(test_support PUBLIC ws2_32)
 corvane_warnings(test_support)
 
 function(corvane_test name)
@@ -21,3 +22,54 @@ corvane_test(app_tests
     app/unit1_test.cpp
 )
 target_link_libraries(app_tests PRIVATE pingtool_logic)
+
+corvane_test(platform_tests platform/codepage_test.cpp)
+target_link_libraries(platform_tests PRIVATE corvaneplat)
+
+corvane_test(engine_unit_tests
+    engine/completion_rule_test.cpp
+    engine/config_item_test.cpp
+    engine/echo_matching_test.cpp
+    engine/event_delivery_test.cpp
+    engine/icmp_reading_test.cpp
+    engine/scripted_socket.cpp
+    engine/text_buffer_test.cpp
+    engine/text_converter_test.cpp
+    engine/wait_pump_test.cpp
+)
+target_link_libraries(engine_unit_tests PRIVATE corvane_engine)
+target_compile_options(engine_unit_tests PRIVATE -fno-rtti)
+
+corvane_test(entry_point_tests
+    entry_points/config_test.cpp
+    entry_points/echo_support.cpp
+    entry_points/echo_test.cpp
+    entry_points/engine_module.cpp
+    entry_points/errors_test.cpp
+    entry_points/methods_test.cpp
+    entry_points/properties_test.cpp
+    entry_points/strings_test.cpp
+)
+target_link_libraries(entry_point_tests PRIVATE corvaneplat)
+# The system loader finds the module in the program's own folder.
+target_compile_definitions(entry_point_tests PRIVATE CORVANE_ENGINE_PATH="corvane20.dll")
+add_custom_command(TARGET entry_point_tests POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:corvane20>
+            $<TARGET_FILE_DIR:entry_point_tests>/corvane20.dll)
+add_dependencies(entry_point_tests corvane20)
+
+corvane_test(component_fake_tests component/crvping_fake_test.cpp)
+target_link_libraries(component_fake_tests PRIVATE crvping)
+
+corvane_test(component_engine_tests component/crvping_real_test.cpp)
+target_link_libraries(component_engine_tests PRIVATE crvping)
+corvane_embed_engine(component_engine_tests)
+
+add_library(pe_test_images STATIC component/pe_builder.cpp component/pe_sample.cpp)
+target_include_directories(pe_test_images PUBLIC ${PROJECT_SOURCE_DIR})
+corvane_warnings(pe_test_images)
+corvane_test(pe_image_tests component/pe_image_test.cpp)
+target_link_libraries(pe_image_tests PRIVATE crvcore_loader corvaneplat pe_test_images)
+
+# The Win32 window under Wine on a virtual display.
+include(app/win32_window.cmake)

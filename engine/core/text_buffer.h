@@ -6,6 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// The C99 formats on every system: the Windows build formats with the C99 printf
+// family, not the system library's own.
+#if defined(__MINGW32__)
+#define CORVANE_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define CORVANE_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#endif
+
 namespace corvane {
 
 class TextBuffer {
@@ -27,7 +35,7 @@ class TextBuffer {
     int32_t Append(const char* text);
     int32_t Append(const char* text, size_t length);
     int32_t AppendChar(char c);
-    int32_t AppendFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int32_t AppendFormat(const char* format, ...) CORVANE_PRINTF_FORMAT(2, 3);
     int32_t Reserve(size_t length);
 
     void Clear();

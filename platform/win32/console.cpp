@@ -1,6 +1,7 @@
 #include "platform/console.h"
 
 #include <atomic>
+#include <cstdio>
 
 #include "platform/win32/windows_headers.h"
 
@@ -45,6 +46,15 @@ bool ConsoleInterrupted() {
 
 void Sleep(uint32_t milliseconds) {
     ::Sleep(milliseconds);
+}
+
+void UseCallerConsole() {
+    // Output redirected to a file or pipe is already there.
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out != nullptr && out != INVALID_HANDLE_VALUE) return;
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    [[maybe_unused]] FILE* stream = std::freopen("CONOUT$", "w", stdout);
+    stream = std::freopen("CONOUT$", "w", stderr);
 }
 
 // Every Windows session has its desktop.

@@ -16,6 +16,10 @@
 #include "tests/component/pe_sample.h"
 #include "tests/component/process_maps.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 
 using test::pe::EntryCode;
@@ -80,8 +84,24 @@ struct Mapped {
     }
 };
 
+// Readable, writable and executable memory the program allocated itself.
 size_t ExecutableAnonymousBytes() {
+#if defined(_WIN32)
+    size_t bytes = 0;
+    MEMORY_BASIC_INFORMATION info{};
+    const char* at = nullptr;
+    // Bounded by the number of regions of the address space.
+    for (int i = 0; i < 1000000 && VirtualQuery(at, &info, sizeof info) == sizeof info; ++i) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE &&
+            info.Protect == PAGE_EXECUTE_READWRITE) {
+            bytes += info.RegionSize;
+        }
+        at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+    }
+    return bytes;
+#else
     return test::MappedBytes("rwxp", "");
+#endif
 }
 
 void* Slot(const Mapped& m, uint32_t rva) {
@@ -171,7 +191,7 @@ TEST(PeImage, ImportsAreBoundByNameAndByOrdinal) {
     Mapped m(sample.bytes);
     ASSERT_NE(m.base, nullptr);
     void* ws2 = plat::LoadLibraryA("ws2_32.dll");
-    void* libc = plat::GetModuleHandleA("libc.so.6");
+    void* libc = plat::GetModuleHandleA(test::pe::kLoadedModule);
     ASSERT_NE(ws2, nullptr);
     ASSERT_NE(libc, nullptr);
     struct Case {
@@ -187,7 +207,8 @@ TEST(PeImage, ImportsAreBoundByNameAndByOrdinal) {
         {"missing name", 0, 2, nullptr, false},
         {"missing ordinal", 0, 3, nullptr, false},
         {"module named without extension", 1, 0, plat::GetProcAddress(ws2, "freeaddrinfo"), true},
-        {"module already loaded", 2, 0, plat::GetProcAddress(libc, "getpid"), true},
+        {"module already loaded", 2, 0, plat::GetProcAddress(libc, test::pe::kLoadedFunction),
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,17 +221,16 @@ TEST(PeImage, ImportsAreBoundByNameAndByOrdinal) {
 }
 
 TEST(PeImage, ImportedModuleNotYetLoadedIsLoaded) {
-    // A stub of the C library that nothing here loads by itself.
-    const char* const module = "libanl.so.1";
+    const char* const module = test::pe::kUnloadedModule;
     ASSERT_EQ(plat::GetModuleHandleA(module), nullptr);
     SampleOptions options;
-    options.imports = {{module, {{"getaddrinfo_a", 0, 0}}}};
+    options.imports = {{module, {{test::pe::kUnloadedFunction, 0, 0}}}};
     const Sample sample = test::pe::BuildSample(options);
     Mapped m(sample.bytes);
     ASSERT_NE(m.base, nullptr);
     void* loaded = plat::GetModuleHandleA(module);
     ASSERT_NE(loaded, nullptr);
-    void* expected = plat::GetProcAddress(loaded, "getaddrinfo_a");
+    void* expected = plat::GetProcAddress(loaded, test::pe::kUnloadedFunction);
     EXPECT_NE(expected, nullptr);
     EXPECT_EQ(Slot(m, sample.imports.slots.at(0).at(0)), expected);
 }

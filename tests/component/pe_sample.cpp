@@ -61,7 +61,7 @@ std::vector<ImportModule> DefaultImports() {
     return {
         {"ws2_32.dll", {{"getaddrinfo", 0, 3}, {"", 51}, {"NoSuchFunction", 0, 0}, {"", 999}}},
         {"WS2_32", {{"freeaddrinfo", 0, 1}}},
-        {"libc.so.6", {{"getpid", 0, 0}}},
+        {kLoadedModule, {{kLoadedFunction, 0, 0}}},
     };
 }
 

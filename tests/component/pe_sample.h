@@ -43,6 +43,20 @@ inline constexpr uint32_t kDataRawSize = 0x200;
 inline constexpr uint32_t kDataVirtualSize = 0x1800;
 inline constexpr uint32_t kTailSize = 0x200;
 
+// A module of the system's C library that every test program has loaded, with one of its
+// functions, and one that nothing here loads by itself.
+#if defined(_WIN32)
+inline constexpr const char* kLoadedModule = "msvcrt.dll";
+inline constexpr const char* kLoadedFunction = "_getpid";
+inline constexpr const char* kUnloadedModule = "version.dll";
+inline constexpr const char* kUnloadedFunction = "GetFileVersionInfoSizeA";
+#else
+inline constexpr const char* kLoadedModule = "libc.so.6";
+inline constexpr const char* kLoadedFunction = "getpid";
+inline constexpr const char* kUnloadedModule = "libanl.so.1";  // a stub of the C library
+inline constexpr const char* kUnloadedFunction = "getaddrinfo_a";
+#endif
+
 std::vector<ImportModule> DefaultImports();
 
 struct SampleOptions {

@@ -1,9 +1,10 @@
 #include "tests/entry_points/engine_module.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/last_error.h"
+#include "platform/module.h"
 
 namespace test {
 
@@ -11,9 +12,9 @@ namespace {
 
 template <typename F>
 void Bind(void* library, const char* name, F& slot) {
-    void* address = dlsym(library, name);
+    void* address = plat::GetProcAddress(library, name);
     if (address == nullptr) {
-        std::fprintf(stderr, "entry point %s missing: %s\n", name, dlerror());
+        std::fprintf(stderr, "entry point %s missing\n", name);
         std::abort();
     }
     slot = reinterpret_cast<F>(address);
@@ -29,9 +30,11 @@ template <typename Char>
 }
 
 EntryPoints Load() {
-    void* library = dlopen(CORVANE_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
+    // The system's own loader: dlopen on Linux, LoadLibraryA on Windows.
+    void* library = plat::LoadLibraryA(CORVANE_ENGINE_PATH);
     if (library == nullptr) {
-        std::fprintf(stderr, "cannot load %s: %s\n", CORVANE_ENGINE_PATH, dlerror());
+        std::fprintf(stderr, "cannot load %s: error %u\n", CORVANE_ENGINE_PATH,
+                     static_cast<unsigned>(plat::GetLastError()));
         std::abort();
     }
     EntryPoints e{};

@@ -1,14 +1,15 @@
 // Error state through the entry points: the texts a caller reads after a failure, the
 // error-state entry points, null handles, and the module-wide string record entry points.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
 
+#include "platform/codepage.h"
 #include "tests/entry_points/engine_module.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ constexpr char kEarlierText[] = "earlier failure";
 constexpr int32_t kEarlierCode = 4242;
 
 // Raw ICMP sockets need root (or CAP_NET_RAW).
-const bool kPrivileged = geteuid() == 0;
+const bool kPrivileged = test::Privileged();
 
 // How a failure reached through the entry points reads afterwards.
 TEST(Errors, CompletionThroughEntryPoints) {
@@ -284,11 +285,13 @@ TEST(EvtStr, ReadConvertsBetweenForms) {
         int32_t status;
         int32_t ownership;  // after the read
     };
+    const std::string ansiHe = test::InCodePage("h\xC3\xA9", plat::AnsiCodePage());
+    ASSERT_FALSE(ansiHe.empty()) << "system code page " << plat::AnsiCodePage();
     const Row rows[] = {
         {"bytes held", 65001, "abc", nullptr, kBytes, "abc", nullptr, 0, 0},
         {"bytes to UTF-16", 65001, "h\xC3\xA9", nullptr, kWide, nullptr, u"hé", 0, 2},
         {"UTF-16 to bytes", 65001, nullptr, u"hé", kBytes, "h\xC3\xA9", nullptr, 0, 1},
-        {"system code page", 0, "h\xC3\xA9", nullptr, kWide, nullptr, u"hé", 0, 2},
+        {"system code page", 0, ansiHe.c_str(), nullptr, kWide, nullptr, u"hé", 0, 2},
         {"1252 to UTF-16", 1252, "caf\xE9", nullptr, kWide, nullptr, u"café", 0, 2},
         {"UTF-16 to 1252", 1252, nullptr, u"café", kBytes, "caf\xE9", nullptr, 0, 1},
         {"both held", 1252, "bytes", u"wide", kWide, nullptr, u"wide", 0, 0},

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "tests/entry_points/engine_module.h"
 
 namespace {
@@ -206,6 +207,9 @@ TEST(Methods, DoEventsKeepsEarlierText) {
 // touched, even when the conversion fails.
 TEST(Methods, ConvertToWide) {
     constexpr char kHello[] = "h\xC3\xA9llo";  // "héllo" in UTF-8, 6 bytes
+    // The rows without a code page of their own read UTF-8: the object's default, the
+    // system's ANSI code page, is UTF-8 on Linux and is set so on Windows.
+    const char* const kUtf8 = plat::AnsiCodePage() == 65001 ? nullptr : "CodePage=65001";
     constexpr char kCafe1252[] = "caf\xE9";
     constexpr char kGrin[] = "\xF0\x9F\x98\x80";  // one character, two UTF-16 units
     struct Row {
@@ -220,17 +224,17 @@ TEST(Methods, ConvertToWide) {
         const char16_t* written;  // null: not converted into the destination
     };
     const Row rows[] = {
-        {"counted", nullptr, 2003, kHello, 6, 16, 0, 5, u"héllo"},
-        {"terminated", nullptr, 2003, kHello, -1, 16, 0, 6, u"héllo"},
-        {"sizing", nullptr, 2003, kHello, 6, 0, 0, 5, nullptr},
-        {"sizing negative capacity", nullptr, 2003, kHello, 6, -3, 0, 5, nullptr},
-        {"sizing needs a length", nullptr, 2003, kHello, -1, 0, 0, 0, nullptr},
-        {"surrogate pair", nullptr, 2003, kGrin, 4, 0, 0, 2, nullptr},
-        {"too small", nullptr, 2003, kHello, 6, 2, 122, 0, nullptr},
+        {"counted", kUtf8, 2003, kHello, 6, 16, 0, 5, u"héllo"},
+        {"terminated", kUtf8, 2003, kHello, -1, 16, 0, 6, u"héllo"},
+        {"sizing", kUtf8, 2003, kHello, 6, 0, 0, 5, nullptr},
+        {"sizing negative capacity", kUtf8, 2003, kHello, 6, -3, 0, 5, nullptr},
+        {"sizing needs a length", kUtf8, 2003, kHello, -1, 0, 0, 0, nullptr},
+        {"surrogate pair", kUtf8, 2003, kGrin, 4, 0, 0, 2, nullptr},
+        {"too small", kUtf8, 2003, kHello, 6, 2, 122, 0, nullptr},
         {"code page 1252", "CodePage=1252", 2003, kCafe1252, 4, 8, 0, 4, u"café"},
         {"unknown code page", "CodePage=12345", 2003, kHello, 6, 16, 87, 0, nullptr},
         {"unknown code page sizing", "CodePage=12345", 2003, kHello, 6, 0, 0, 0, nullptr},
-        {"wide id", nullptr, 12003, kHello, 6, 16, 0, 5, u"héllo"},
+        {"wide id", kUtf8, 12003, kHello, 6, 16, 0, 5, u"héllo"},
     };
     for (const Row& row : rows) {
         Ping ping;

@@ -1,25 +1,20 @@
 // Properties of a ping object through Corvane_Ping_Get and Corvane_Ping_Set.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
 #include <string>
 
 #include "tests/entry_points/engine_module.h"
+#include "tests/support/system.h"
 
 namespace {
 
+using test::MachineName;
 using test::Ping;
 
 constexpr char kEarlierText[] = "earlier failure";
 constexpr int32_t kEarlierCode = 4242;
-
-std::string MachineName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return "";
-    return name;
-}
 
 std::string ConfigAnswer(const Ping& ping, const char* query) {
     std::string answer;

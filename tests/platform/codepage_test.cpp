@@ -14,6 +14,14 @@
 
 #include "platform/last_error.h"
 
+// Cases that hold the Linux conversions to the Windows behaviour; on Windows the
+// conversion is the system's own call.
+#if defined(_WIN32)
+#define SKIP_ON_WINDOWS(why) GTEST_SKIP() << (why)
+#else
+#define SKIP_ON_WINDOWS(why) static_cast<void>(0)
+#endif
+
 namespace {
 
 using plat::MultiByteToWideChar;
@@ -139,6 +147,7 @@ TEST(CodePage, RoundTripsEachCodePage) {
 }
 
 TEST(CodePage, CodePageZeroIsUtf8) {
+    SKIP_ON_WINDOWS("code page 0 is the system's ANSI code page, UTF-8 only on Linux");
     EXPECT_EQ(plat::AnsiCodePage(), 65001u);
     const std::string_view bytes[] = {"abc",
                                       "\xE2\x82\xAC",
@@ -212,6 +221,7 @@ const ToWideCase kMalformed[] = {
 };
 
 TEST(CodePage, MalformedInputIsReplaced) {
+    SKIP_ON_WINDOWS("pins the replacement rules of the Linux conversions");
     for (const ToWideCase& c : kMalformed) {
         SCOPED_TRACE(testing::Message()
                      << "code page " << c.codePage << ", bytes " << Hex(c.bytes));
@@ -263,6 +273,7 @@ const ToBytesCase kUnrepresentable[] = {
 };
 
 TEST(CodePage, UnrepresentableCharactersAreReplaced) {
+    SKIP_ON_WINDOWS("Windows maps with best-fit characters where the Linux conversions put \"?\"");
     for (const ToBytesCase& c : kUnrepresentable) {
         SCOPED_TRACE(testing::Message() << "code page " << c.codePage << ", wide " << Hex(c.wide));
         EXPECT_EQ(Hex(ToBytes(c.codePage, c.wide)), Hex(c.bytes));
@@ -317,6 +328,7 @@ TEST(CodePage, NulTerminatedSourceCountsTheNul) {
 
 // Every buffer shorter than the output fails with 122 and never writes past dstLen.
 TEST(CodePage, TooSmallBufferFails) {
+    SKIP_ON_WINDOWS("pins the Linux conversions; the Windows call is the system's");
     const RoundTripCase cases[] = {
         {65001, "abc", u"abc"},
         {65001, "\xF0\x9F\x98\x80", u"\xD83D\xDE00"},  // a pair must not be split
@@ -356,6 +368,7 @@ TEST(CodePage, TooSmallBufferFails) {
 
 // Bad arguments and unknown code pages fail with 87 and write nothing.
 TEST(CodePage, BadArgumentsFail) {
+    SKIP_ON_WINDOWS("pins the Linux conversions; the Windows call is the system's");
     struct Case {
         const char* what;
         uint32_t codePage;

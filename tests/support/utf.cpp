@@ -48,4 +48,15 @@ std::string Utf8(const char16_t* text) {
     return out;
 }
 
+std::string InCodePage(const char* utf8, uint32_t codePage) {
+    if (codePage == 65001) return utf8;
+    if (codePage != 1252 && codePage != 28591) return {};
+    std::string out;
+    for (char16_t unit : U16(utf8)) {
+        if (unit >= 0x100) return {};
+        out += static_cast<char>(unit);
+    }
+    return out;
+}
+
 }  // namespace test

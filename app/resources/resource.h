@@ -1,0 +1,4 @@
+// Resource identifiers shared by the tool's resource script and its window.
+#pragma once
+
+#define IDI_PINGTOOL 101
