@@ -11,6 +11,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 iproute2 iputils-ping
     qt6-base-dev libgl-dev xvfb xauth fonts-wqy-microhei
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 )
 
 missing_packages() {

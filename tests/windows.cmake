@@ -71,5 +71,22 @@ corvane_warnings(pe_test_images)
 corvane_test(pe_image_tests component/pe_image_test.cpp)
 target_link_libraries(pe_image_tests PRIVATE crvcore_loader corvaneplat pe_test_images)
 
+# The PE mapper on the real corvane20.dll from this program's resource, against the
+# system loader on the same file beside the program.
+corvane_test(engine_dll_tests component/engine_dll_test.cpp)
+target_link_libraries(engine_dll_tests PRIVATE crvcore_loader corvaneplat)
+corvane_embed_engine(engine_dll_tests)
+add_custom_command(TARGET engine_dll_tests POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:corvane20>
+            $<TARGET_FILE_DIR:engine_dll_tests>/corvane20.dll)
+
+# The console mode end to end under Wine: the program carries the engine, no DLL file of
+# it lies beside the program.
+add_test(NAME console_tests
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/console_test.sh $<TARGET_FILE:pingtool>)
+set_tests_properties(console_tests PROPERTIES
+    ENVIRONMENT CONSOLE_TEST_RUNNER=${PROJECT_SOURCE_DIR}/scripts/wine-run
+    TIMEOUT 120)
+
 # The Win32 window under Wine on a virtual display.
 include(app/win32_window.cmake)

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The tool's console mode end to end: the lines it prints, its messages on standard error
 # and its exit statuses. Usage: console_test.sh PINGTOOL [SILENT_HOST]
-# Raw ICMP sockets need root; without it only the refusals are checked.
+# Raw ICMP sockets need root; without it only the refusals are checked. A Windows build
+# runs with CONSOLE_TEST_RUNNER=scripts/wine-run; its lines end in CR LF.
 set -u
 tool=$1
 silent=${2:-}
@@ -24,7 +25,14 @@ check() {  # name, condition...
     fi
 }
 
-run() { "$tool" "$@" >"$out" 2>"$err"; echo $?; }
+run() {
+    ${CONSOLE_TEST_RUNNER:-} "$tool" "$@" >"$out.raw" 2>"$err.raw"
+    status=$?
+    tr -d '\r' <"$out.raw" >"$out"
+    tr -d '\r' <"$err.raw" >"$err"
+    rm -f "$out.raw" "$err.raw"
+    echo $status
+}
 
 status=$(run --console localhost)
 check "a host name is refused" [ "$status" = 2 ]
