@@ -108,9 +108,6 @@ int RunConsole(const Options& options) {
 
 int main(int argc, char** argv) {
     const Options options = Parse(argc, argv);
-    const bool console = options.console || options.help || !options.error.empty() ||
-                         !plat::HasDisplay() || !app::WindowAvailable();
-    if (console) plat::UseCallerConsole();
     if (options.help) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -119,6 +116,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pingtool: %s\n%s", options.error.c_str(), kUsage);
         return 2;
     }
-    if (console) return RunConsole(options);
+    if (options.console || !plat::HasDisplay() || !app::WindowAvailable()) {
+        return RunConsole(options);
+    }
     return app::RunWindow(argc, argv, options.host.value_or(""));
 }

@@ -15,10 +15,6 @@ PLAT_API bool ConsoleInterrupted();
 
 PLAT_API void Sleep(uint32_t milliseconds);
 
-// A program of the Windows GUI subsystem has no standard output of its own when started
-// from a console: this attaches it to that console. Nothing to do on Linux.
-PLAT_API void UseCallerConsole();
-
 // A graphical display the program could open a window on.
 PLAT_API bool HasDisplay();
 

@@ -422,6 +422,10 @@ bool WindowAvailable() {
 }
 
 int RunWindow(int /*argc*/, char** /*argv*/, const std::string& host) {
+    // A console that the system opened for this program alone (started from the desktop)
+    // would only stand behind the window.
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) == 1) FreeConsole();
     StartHost = crv::FromAnsi(host);
     auto session = std::make_unique<crv::EngineSession>();
     auto window = std::make_unique<MainWindow>();

@@ -51,8 +51,6 @@ void Sleep(uint32_t milliseconds) {
     }
 }
 
-void UseCallerConsole() {}
-
 bool HasDisplay() {
     const char* x11 = getenv("DISPLAY");
     const char* wayland = getenv("WAYLAND_DISPLAY");

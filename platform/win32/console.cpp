@@ -1,8 +1,8 @@
 #include "platform/console.h"
 
 #include <atomic>
-#include <cstdio>
 
+#include "platform/win32/gui_source.h"
 #include "platform/win32/windows_headers.h"
 
 namespace plat {
@@ -10,16 +10,17 @@ namespace plat {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
-std::atomic<DWORD> g_watchingThread{0};
+std::atomic<bool> g_watching{false};
 
-// Runs on a thread of its own: wakes the watching thread's pump with a message.
+// Runs on a thread of its own: the message wakes the pump of the thread that joined the
+// watch, wherever it waits, and its dispatch runs the console's hook.
 BOOL WINAPI OnConsoleControl(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
         case CTRL_CLOSE_EVENT:
             g_interrupted.store(true);
-            ::PostThreadMessageA(g_watchingThread.load(), WM_NULL, 0, 0);
+            win32::PostGuiInput();
             return TRUE;
         default:
             return FALSE;
@@ -28,14 +29,12 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
-// The thread's message queue stands for the descriptor: the handler posts to it.
+// No descriptor stands for the interrupts on Windows: they arrive as a message to the
+// window of the joined source, so 0 only says that the watch is set.
 int WatchConsoleInterrupts() {
-    if (g_watchingThread.load() == 0) {
-        g_watchingThread.store(::GetCurrentThreadId());
-        if (!::SetConsoleCtrlHandler(&OnConsoleControl, TRUE)) {
-            g_watchingThread.store(0);
-            return -1;
-        }
+    if (!g_watching.load()) {
+        if (!::SetConsoleCtrlHandler(&OnConsoleControl, TRUE)) return -1;
+        g_watching.store(true);
     }
     return 0;
 }
@@ -46,15 +45,6 @@ bool ConsoleInterrupted() {
 
 void Sleep(uint32_t milliseconds) {
     ::Sleep(milliseconds);
-}
-
-void UseCallerConsole() {
-    // Output redirected to a file or pipe is already there.
-    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out != nullptr && out != INVALID_HANDLE_VALUE) return;
-    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return;
-    [[maybe_unused]] FILE* stream = std::freopen("CONOUT$", "w", stdout);
-    stream = std::freopen("CONOUT$", "w", stderr);
 }
 
 // Every Windows session has its desktop.

@@ -2,7 +2,13 @@
 // position; nothing above the platform reads it.
 #include "platform/window.h"
 
+#include <atomic>
+
+#include "platform/win32/gui_source.h"
 #include "platform/win32/windows_headers.h"
+
+// Named outside the namespace, where the macro's HWND is the system's.
+static const ::HWND kMessageOnlyParent = HWND_MESSAGE;
 
 namespace plat {
 
@@ -38,11 +44,31 @@ void ToNeutral(const ::MSG& native, MSG* msg) {
     return native;
 }
 
-// The toolkit of this thread that wants its input handled during pump passes (the
-// console's interrupt watch); Win32 controls need none, their input is in the queue.
-thread_local GuiSource t_guiSource{-1, nullptr, nullptr};
+// The toolkit that wants its input handled during pump passes (the console's interrupt
+// watch; Win32 controls need none, their input is in the queue), and the window through
+// which its input reaches the thread that joined it.
+constexpr uint32_t kGuiInputMessage = WM_APP + 0x1C7;
+constexpr wchar_t kGuiSourceClass[] = L"__corvane_gui_source__";
+GuiSource g_guiSource{-1, nullptr, nullptr};
+std::atomic<::HWND> g_guiWindow{nullptr};
+
+LRESULT CALLBACK GuiSourceProc(::HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kGuiInputMessage) return ::DefWindowProcW(window, message, wParam, lParam);
+    if (g_guiSource.processPending != nullptr) g_guiSource.processPending(g_guiSource.context);
+    return 0;
+}
+
+void LeaveGuiSource() {
+    ::HWND window = g_guiWindow.exchange(nullptr);
+    if (window != nullptr) ::DestroyWindow(window);
+    g_guiSource = GuiSource{-1, nullptr, nullptr};
+}
 
 }  // namespace
+
+HWND MessageOnlyParent() {
+    return Neutral(kMessageOnlyParent);
+}
 
 uint16_t RegisterClassA(const WNDCLASSA* windowClass) {
     return ::RegisterClassA(reinterpret_cast<const ::WNDCLASSA*>(windowClass));
@@ -90,11 +116,7 @@ void PostQuitMessage(int exitCode) {
 
 bool PeekMessageA(MSG* msg, HWND filter, uint32_t min, uint32_t max, uint32_t remove) {
     ::MSG native{};
-    if (!::PeekMessageA(&native, Native(filter), min, max, remove)) {
-        if (t_guiSource.processPending == nullptr) return false;
-        t_guiSource.processPending(t_guiSource.context);
-        if (!::PeekMessageA(&native, Native(filter), min, max, remove)) return false;
-    }
+    if (!::PeekMessageA(&native, Native(filter), min, max, remove)) return false;
     if (msg != nullptr) ToNeutral(native, msg);
     return true;
 }
@@ -129,7 +151,17 @@ uint32_t MsgWaitForMultipleObjects(uint32_t count, const void* const* handles, b
 }
 
 void JoinGuiSource(const GuiSource* source) {
-    t_guiSource = source != nullptr ? *source : GuiSource{-1, nullptr, nullptr};
+    LeaveGuiSource();
+    if (source == nullptr) return;
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &GuiSourceProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kGuiSourceClass;
+    ::RegisterClassW(&windowClass);  // a class registered before stays in use
+    g_guiSource = *source;
+    g_guiWindow.store(::CreateWindowExW(0, kGuiSourceClass, L"", 0, 0, 0, 0, 0, kMessageOnlyParent,
+                                        nullptr, instance, nullptr));
 }
 
 // The Win32 message loop dispatches the queue itself; there is nothing to watch.
@@ -137,9 +169,9 @@ int QueueWakeDescriptor() {
     return -1;
 }
 
-}  // namespace plat
-
-// Outside the namespace, where the macro's HWND is the system's.
-plat::HWND plat::MessageOnlyParent() {
-    return reinterpret_cast<plat::HWND>(HWND_MESSAGE);
+void win32::PostGuiInput() {
+    ::HWND window = g_guiWindow.load();
+    if (window != nullptr) ::PostMessageW(window, kGuiInputMessage, 0, 0);
 }
+
+}  // namespace plat

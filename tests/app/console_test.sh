@@ -54,6 +54,21 @@ if [ "$(id -u)" = 0 ]; then
     check "a count below 10 counts as 10" [ "$(wc -l <"$out")" = 11 ]
     status=$(run --console 127.0.0.1 --count 12)
     check "count 12 pings thirteen times" [ "$(wc -l <"$out")" = 13 ]
+    # Ctrl+C (SIGINT; on Windows the console's Ctrl+C event) ends a long run at once.
+    ${CONSOLE_TEST_RUNNER:-} "$tool" --console 127.0.0.1 --count 1000 >"$out.raw" 2>"$err" &
+    pid=$!
+    sleep 1
+    started=$(date +%s)
+    kill -INT "$pid"
+    (sleep 10 && kill -KILL "$pid") >/dev/null 2>&1 &
+    watchdog=$!
+    wait "$pid"
+    ended=$(date +%s)
+    kill "$watchdog" 2>/dev/null
+    tr -d '\r' <"$out.raw" >"$out"
+    rm -f "$out.raw"
+    check "Ctrl+C ends the run within 2 seconds" [ $((ended - started)) -le 2 ]
+    check "Ctrl+C stops the pings" [ "$(wc -l <"$out")" -lt 1001 ]
     if [ -n "$silent" ]; then
         status=$(run --console "$silent")
         check "a silent host prints no line" [ ! -s "$out" ]
