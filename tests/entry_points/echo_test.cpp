@@ -234,21 +234,25 @@ TEST(WakeOnLan, BadMacAddressLeavesThePortClosed) {
 // received echo reply, and the handle is closed again.
 TEST(EchoHelperPath, PingsLoopback) {
     if (!HelperLibraryPresent()) GTEST_SKIP() << "the platform has no \"icmp.dll\" module yet";
-    EchoPing echo;
-    ASSERT_EQ(echo.Config("UseICMPDLL=true"), 0);
-    EXPECT_EQ(echo.ping().Get(CORVANE_PING_TIMEOUT), 60);
-    ASSERT_EQ(echo.ping().Set(CORVANE_PING_TIMEOUT, 3), 0);
-    const int32_t rc = echo.PingHost("127.0.0.1");
-    SKIP_WITHOUT_RAW_SOCKETS(rc);
-    ASSERT_EQ(rc, 0) << echo.ping().LastError();
-    ASSERT_EQ(echo.responses.size(), 1u);
-    const ResponseEvent& e = echo.responses[0];
-    EXPECT_EQ(e.status, "OK");
-    EXPECT_EQ(e.source, "127.0.0.1");
-    EXPECT_EQ(e.sourceInHandler, "");
-    EXPECT_EQ(e.requestId, echo.RequestId());
-    EXPECT_EQ(echo.ResponseSource(), "127.0.0.1");
-    EXPECT_FALSE(echo.Active()) << "the helper handle is closed again";
+    // The functions come from "icmp.dll" or from "Iphlpapi.dll".
+    for (const char* setting : {"UseICMPDLL=true", "UseIPHLPDLL=true"}) {
+        SCOPED_TRACE(setting);
+        EchoPing echo;
+        ASSERT_EQ(echo.Config(setting), 0);
+        EXPECT_EQ(echo.ping().Get(CORVANE_PING_TIMEOUT), 60);
+        ASSERT_EQ(echo.ping().Set(CORVANE_PING_TIMEOUT, 3), 0);
+        const int32_t rc = echo.PingHost("127.0.0.1");
+        SKIP_WITHOUT_RAW_SOCKETS(rc);
+        ASSERT_EQ(rc, 0) << echo.ping().LastError();
+        ASSERT_EQ(echo.responses.size(), 1u);
+        const ResponseEvent& e = echo.responses[0];
+        EXPECT_EQ(e.status, "OK");
+        EXPECT_EQ(e.source, "127.0.0.1");
+        EXPECT_EQ(e.sourceInHandler, "");
+        EXPECT_EQ(e.requestId, echo.RequestId());
+        EXPECT_EQ(echo.ResponseSource(), "127.0.0.1");
+        EXPECT_FALSE(echo.Active()) << "the helper handle is closed again";
+    }
 }
 
 // The helper path serves IPv4 only: opening it with UseIPv6 fails with 306, whether or
