@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace plat::posix {
 
@@ -130,6 +131,10 @@ void WriteIpv4Header(uint8_t* out, size_t messageLength, const Arrival& arrival,
 
 }  // namespace
 
+bool IsIcmpDatagram(int fd) {
+    return (SocketFlags(fd) & kIcmpDatagram) != 0;
+}
+
 int OpenIcmpDatagram(int family, int protocol) {
     const int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, protocol);
     if (fd < 0) return -1;
@@ -238,6 +243,25 @@ ssize_t ReceiveIcmpDatagram(int fd, uint8_t* buffer, size_t capacity, int flags,
     }
     errno = EAGAIN;
     return -1;
+}
+
+ssize_t ReceiveAsRaw(int fd, uint8_t* buffer, size_t capacity, sockaddr_storage* source) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const size_t queued = TakeIcmpErrorDatagram(fd, false, buffer, capacity, source);
+        if (queued > 0) return static_cast<ssize_t>(queued < capacity ? queued : capacity);
+        bool truncated = false;
+        const ssize_t got =
+            ReceiveIcmpDatagram(fd, buffer, capacity, MSG_DONTWAIT, source, &truncated);
+        // A pending error stands for an entry of the error queue: read that instead.
+        if (got >= 0 || !IsIcmpErrno(errno)) return got;
+    }
+    errno = EAGAIN;
+    return -1;
+}
+
+void CloseIcmpDatagram(int fd) {
+    ForgetSocketFlags(fd);
+    close(fd);
 }
 
 }  // namespace plat::posix
