@@ -29,9 +29,12 @@ template <typename Char>
 }
 
 EntryPoints Load() {
-    void* library = dlopen(CORVANE_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
+    // A copy elsewhere, for a user who cannot reach the build tree.
+    const char* copy = std::getenv("CORVANE_ENGINE_FILE");
+    const char* path = copy != nullptr && copy[0] != '\0' ? copy : CORVANE_ENGINE_PATH;
+    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
-        std::fprintf(stderr, "cannot load %s: %s\n", CORVANE_ENGINE_PATH, dlerror());
+        std::fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
         std::abort();
     }
     EntryPoints e{};
