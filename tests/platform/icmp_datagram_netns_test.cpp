@@ -183,8 +183,9 @@ TEST_F(Unprivileged, RawSocketStandsIn) {
 }
 
 // Loopback replies as a raw socket gives them: an IPv4 header in front, the identifier
-// that was sent (the kernel sent its own), a checksum that holds; two requests in flight
-// on one socket each come back with their own identifier.
+// that was sent (the kernel sent its own), a checksum that holds, the size FIONREAD
+// announced; two requests in flight on one socket each come back with their own
+// identifier.
 TEST_F(Unprivileged, LoopbackRepliesLookRaw) {
     struct Row {
         const char* host;
@@ -202,12 +203,17 @@ TEST_F(Unprivileged, LoopbackRepliesLookRaw) {
                                               Echo(to.family, row.host, ids[1], 0x0202)};
         for (const auto& m : sent)
             ASSERT_EQ(Send(to, row.connected, m), static_cast<int>(m.size()));
+        const size_t header = v4 ? 20 : 0;
+        // FIONREAD counts the next datagram as the receive will give it.
+        ASSERT_TRUE(WaitReadable(sock.s, 2000)) << "no reply";
+        uint32_t waiting = 0;
+        ASSERT_EQ(plat::ioctlsocket(sock.s, plat::FIONREAD, &waiting), 0);
+        EXPECT_EQ(waiting, header + sent[0].size());
         for (int i = 0; i < 2; ++i) {
             std::string source;
             const std::vector<uint8_t> d = Receive(2000, &source);
             ASSERT_FALSE(d.empty()) << "no reply";
             EXPECT_EQ(source, v4 ? std::string(row.host) : Expanded(row.host));
-            const size_t header = v4 ? 20 : 0;
             ASSERT_EQ(d.size(), header + sent[0].size());
             if (v4) {
                 EXPECT_EQ(d[0], 0x45);
