@@ -30,9 +30,21 @@ constexpr char kUsage[] =
     "  --help       shows this text\n"
     "\n"
     "Exit status: 0 when a reply was printed, 1 when none was, 2 for a bad command line\n"
-    "or address. Raw ICMP sockets need root, or: setcap cap_net_raw+ep pingtool\n";
+    "or address. Without root the tool pings through ICMP datagram sockets where\n"
+    "net.ipv4.ping_group_range admits the user's group; otherwise it needs root or\n"
+    "setcap cap_net_raw+ep pingtool.\n";
+
+// For 10013: the user may open neither a raw ICMP socket nor an ICMP datagram socket.
+constexpr char kAccessAdvice[] =
+    "pingtool: this user may not open ICMP sockets. Any one of these helps:\n"
+    "  - run it as root;\n"
+    "  - give the program raw sockets: sudo setcap cap_net_raw+ep %s\n"
+    "    (or from the build: cmake --build BUILD --target setcap);\n"
+    "  - let the user's group ping without them (id -g gives the group):\n"
+    "    sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n";
 
 struct Options {
+    std::string program = "pingtool";
     bool console = false;
     bool help = false;
     std::optional<std::string> host;
@@ -42,6 +54,7 @@ struct Options {
 
 Options Parse(int argc, char** argv) {
     Options options;
+    if (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') options.program = argv[0];
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -91,10 +104,7 @@ int RunConsole(const Options& options) {
             const std::string message = crv::ToUtf8(form->LastRunError());
             std::fprintf(stderr, "%s\n", message.c_str());
             if (message.rfind("10013:", 0) == 0) {
-                std::fprintf(stderr,
-                             "pingtool: raw ICMP sockets need root, or: "
-                             "setcap cap_net_raw+ep %s\n",
-                             "pingtool");
+                std::fprintf(stderr, kAccessAdvice, options.program.c_str());
             }
         }
         status = form->ReplyLines() > 0 ? 0 : 1;

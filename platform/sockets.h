@@ -122,6 +122,11 @@ PLAT_API bool WSAIsBlocking();
 PLAT_API int WSACancelBlockingCall();
 
 // Each returns SOCKET_ERROR (or INVALID_SOCKET) with WSAGetLastError() set on failure.
+// A raw ICMP socket the system refuses (no root, no CAP_NET_RAW) is replaced by an ICMP
+// datagram socket where net.ipv4.ping_group_range admits the caller, and behaves as the
+// raw one would, except that send and sendto fail with 10045 (WSAEOPNOTSUPP) for a
+// message other than an echo request and for a wake-on-LAN magic packet over the echo
+// identifier, which the kernel overwrites. 10013 when neither socket is allowed.
 PLAT_API SOCKET socket(int family, int type, int protocol);
 PLAT_API int bind(SOCKET s, const void* address, int length);
 PLAT_API int connect(SOCKET s, const void* address, int length);

@@ -9,7 +9,7 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 PACKAGES=(
     cmake ninja-build g++ pkg-config binutils
     libgtest-dev libgmock-dev libbenchmark-dev
-    python3 iproute2 iputils-ping
+    python3 iproute2 iputils-ping util-linux
     qt6-base-dev libgl-dev xvfb xauth fonts-wqy-microhei
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 )

@@ -29,6 +29,8 @@ constexpr uint8_t kIcmpFragNeeded = 4;
 constexpr uint8_t kIcmpParameterProblem = 12;
 constexpr uint8_t kIcmp6PacketTooBig = 2;
 constexpr uint8_t kIcmp6ParameterProblem = 4;
+constexpr uint8_t kIcmpEchoRequest = 8;
+constexpr uint8_t kIcmp6EchoRequest = 128;
 
 void Put16(uint8_t* at, uint32_t value) {
     at[0] = static_cast<uint8_t>(value >> 8);
@@ -203,6 +205,7 @@ size_t TakeIcmpErrorDatagram(int fd, bool peek, uint8_t* buffer, size_t capacity
     if (kept > 0) return kept;
     sockaddr_storage peer{};
     bool peerKnown = false;
+    const bool datagram = IsIcmpDatagram(fd);
     for (int entry = 0; entry < kMaxEntries; ++entry) {
         uint8_t quote[kQuoteCapacity];
         sockaddr_storage target{};
@@ -234,7 +237,8 @@ size_t TakeIcmpErrorDatagram(int fd, bool peek, uint8_t* buffer, size_t capacity
                 offender = target;
             }
             if (!peerKnown) {
-                if (!KeptPeer(fd, &peer)) peer.ss_family = AF_UNSPEC;
+                // A datagram socket gets no ICMP error as data, not even from its peer.
+                if (datagram || !KeptPeer(fd, &peer)) peer.ss_family = AF_UNSPEC;
                 peerKnown = true;
             }
             // From the peer itself the kernel delivered the error as data as well.
@@ -247,16 +251,21 @@ size_t TakeIcmpErrorDatagram(int fd, bool peek, uint8_t* buffer, size_t capacity
             continue;
         }
 
-        uint8_t datagram[kDatagramCapacity];
         const size_t quoted = static_cast<size_t>(got);
+        // The quoted request carries the kernel's identifier instead of the one sent.
+        if (datagram && quoted > 0 &&
+            (quote[0] == kIcmpEchoRequest || quote[0] == kIcmp6EchoRequest)) {
+            RestoreEchoIdentifier(fd, quote, quoted);
+        }
+        uint8_t built[kDatagramCapacity];
         const size_t length = ee->ee_origin == SO_EE_ORIGIN_ICMP
-                                  ? BuildIpv4(fd, *ee, offender, target, quote, quoted, datagram)
-                                  : BuildIpv6(fd, *ee, offender, target, quote, quoted, datagram);
+                                  ? BuildIpv4(fd, *ee, offender, target, quote, quoted, built)
+                                  : BuildIpv6(fd, *ee, offender, target, quote, quoted, built);
         // The answer is delivered; the socket error it raised must not fail the next call.
         ClearSocketError(fd);
-        if (buffer != nullptr) memcpy(buffer, datagram, length < capacity ? length : capacity);
+        if (buffer != nullptr) memcpy(buffer, built, length < capacity ? length : capacity);
         *source = offender;
-        if (peek && !StashDatagram(fd, datagram, length, offender)) return 0;
+        if (peek && !StashDatagram(fd, built, length, offender)) return 0;
         return length;
     }
     return 0;

@@ -2,6 +2,8 @@
 // The socket stays unconnected: a connected raw socket on Linux never receives a
 // router's ICMP error as data, while an unconnected one sees every ICMP message that
 // arrives, so answers are told apart by the identifier and sequence of the request.
+// Without the privilege for raw sockets an ICMP datagram socket serves instead; its
+// identifier is the one the kernel writes into the requests.
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
@@ -25,6 +27,7 @@
 #include "platform/icmp_helper.h"
 #include "platform/last_error.h"
 #include "platform/posix/builtin_modules.h"
+#include "platform/posix/icmp_datagram.h"
 
 namespace plat {
 
@@ -54,6 +57,7 @@ constexpr int kMaxStaleDrained = 4096;
 
 struct IcmpHandle {
     int fd = -1;
+    bool datagram = false;  // an ICMP datagram socket (see the top of this file)
     uint16_t identifier = 0;
     uint16_t sequence = 0;
     pthread_mutex_t lock;  // one exchange at a time: a second one would read its answers
@@ -228,9 +232,16 @@ uint32_t WriteRecord(const Answer& answer, uint32_t roundTrip, void* replyBuffer
 
 // Reads what has queued up since the last exchange, so that strays cannot fill the
 // receive buffer before this exchange's answer arrives.
+// The next datagram in the raw form (IPv4 header first); -1 with errno when none.
+ssize_t ReadDatagram(IcmpHandle* h) {
+    if (!h->datagram) return recv(h->fd, h->packet, sizeof h->packet, MSG_DONTWAIT);
+    sockaddr_storage source{};
+    return posix::ReceiveAsRaw(h->fd, h->packet, sizeof h->packet, &source);
+}
+
 void DrainStale(IcmpHandle* h) {
     for (int i = 0; i < kMaxStaleDrained; ++i) {
-        if (recv(h->fd, h->packet, sizeof h->packet, MSG_DONTWAIT) < 0 && errno != EINTR) return;
+        if (ReadDatagram(h) < 0 && errno != EINTR) return;
     }
 }
 
@@ -292,7 +303,7 @@ uint32_t Exchange(IcmpHandle* h, uint32_t destination, const uint8_t* requestDat
             return 0;
         }
         if (ready <= 0) continue;
-        const ssize_t got = recv(h->fd, h->packet, sizeof h->packet, MSG_DONTWAIT);
+        const ssize_t got = ReadDatagram(h);
         if (got <= 0) continue;  // nothing after all, or a pending error: wait on
         Answer answer{};
         if (!Matches(h->packet, static_cast<size_t>(got), destination, h->identifier, sequence,
@@ -306,8 +317,36 @@ uint32_t Exchange(IcmpHandle* h, uint32_t destination, const uint8_t* requestDat
     return 0;
 }
 
+// An ICMP datagram socket bound to an identifier of its own; -1 when refused.
+int OpenDatagram(uint16_t* identifier) {
+    const int fd = posix::OpenIcmpDatagram(AF_INET, IPPROTO_ICMP);
+    if (fd < 0) return -1;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    socklen_t n = sizeof local;
+    const int on = 1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &n) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        const int err = errno;
+        posix::CloseIcmpDatagram(fd);
+        errno = err;
+        return -1;
+    }
+    *identifier = ntohs(local.sin_port);
+    return fd;
+}
+
 void* IcmpCreateFile() {
-    const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    bool datagram = false;
+    uint16_t identifier = 0;
+    if (fd < 0 && (errno == EPERM || errno == EACCES)) {
+        const int refused = errno;
+        fd = OpenDatagram(&identifier);
+        datagram = fd >= 0;
+        if (fd < 0) errno = refused;
+    }
     if (fd < 0) {
         switch (errno) {
             case EPERM:
@@ -329,12 +368,12 @@ void* IcmpCreateFile() {
         return INVALID_HANDLE_VALUE;
     }
     // Only answers get through to the queue: no echo requests (our own on loopback
-    // among them), no redirects.
+    // among them), no redirects. A datagram socket gets no other messages anyway.
     icmp_filter filter{};
     filter.data = ~((1u << kEchoReply) | (1u << kDestUnreachable) | (1u << kTimeExceeded));
     const int on = 1;
-    if (setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0 ||
-        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+    if (!datagram && (setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0 ||
+                      setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)) {
         close(fd);
         SetLastError(kIpGeneralFailure);
         return INVALID_HANDLE_VALUE;
@@ -342,12 +381,17 @@ void* IcmpCreateFile() {
     auto* h = new (std::nothrow) IcmpHandle;
     if (h == nullptr || pthread_mutex_init(&h->lock, nullptr) != 0) {
         delete h;
-        close(fd);
+        if (datagram) {
+            posix::CloseIcmpDatagram(fd);
+        } else {
+            close(fd);
+        }
         SetLastError(kErrorNotEnoughMemory);
         return INVALID_HANDLE_VALUE;
     }
     h->fd = fd;
-    h->identifier = NextIdentifier();
+    h->datagram = datagram;
+    h->identifier = datagram ? identifier : NextIdentifier();
     return h;
 }
 
@@ -357,7 +401,11 @@ int IcmpCloseHandle(void* handle) {
         SetLastError(kErrorInvalidHandle);
         return 0;
     }
-    close(h->fd);
+    if (h->datagram) {
+        posix::CloseIcmpDatagram(h->fd);
+    } else {
+        close(h->fd);
+    }
     pthread_mutex_destroy(&h->lock);
     delete h;
     return 1;

@@ -7,6 +7,8 @@
 
 #include <sys/socket.h>
 
+#include "platform/posix/icmp_datagram.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -27,6 +29,7 @@ int Fail(int32_t code);
 inline constexpr uint8_t kIcmpErrorQueue = 1;  // raw ICMP socket whose ICMP errors we read
 inline constexpr uint8_t kAsyncSelected = 2;   // WSAAsyncSelect events are registered
 inline constexpr uint8_t kStashed = 4;         // a peeked ICMP error datagram is kept
+inline constexpr uint8_t kIcmpDatagram = 8;    // an ICMP datagram socket standing in for raw
 uint8_t SocketFlags(int fd);
 void UpdateSocketFlags(int fd, uint8_t set, uint8_t clear);
 // Clears the flags and drops a kept datagram; for a new or closed descriptor.
@@ -41,6 +44,18 @@ bool KeptPeer(int fd, sockaddr_storage* peer);
 // datagram's length, 0 when none is kept.
 bool StashDatagram(int fd, const uint8_t* data, size_t length, const sockaddr_storage& source);
 size_t TakeStash(int fd, bool peek, uint8_t* buffer, size_t capacity, sockaddr_storage* source);
+
+// What an ICMP datagram socket keeps of its recent echo requests: the identifier the
+// caller wrote, found again by sequence number and the first data bytes.
+struct SentEcho {
+    uint16_t identifier;  // as in the message, network order
+    uint16_t sequence;
+    uint8_t keyLength;
+    uint8_t key[8];
+};
+void KeepSentEcho(int fd, const SentEcho& sent);
+bool FindSentEcho(int fd, uint16_t sequence, const uint8_t* key, size_t keyLength,
+                  uint16_t* identifier);
 
 // Windows socket address (family 2 or 23) to the Linux form. False with 10014 for a
 // missing or short address and 10047 for another family.

@@ -165,6 +165,8 @@ int getsockopt(SOCKET s, int level, int name, void* value, int* length) {
         case Kind::kInt:
         case Kind::kReadOnly:
             if (!GetInt(fd, option->level, option->name, &v)) return SOCKET_ERROR;
+            // What the caller asked for and is given the behaviour of.
+            if (option->name == SO_TYPE && posix::IsIcmpDatagram(fd)) v = SOCK_RAW;
             break;
         case Kind::kBufferSize:
             if (!GetInt(fd, option->level, option->name, &v)) return SOCKET_ERROR;

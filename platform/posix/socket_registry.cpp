@@ -16,9 +16,19 @@ struct Stash {
     uint8_t data[1];  // length bytes
 };
 
+// Enough for every request an asynchronous run keeps in flight on one socket.
+constexpr size_t kSentCapacity = 256;
+
+struct SentRing {
+    size_t next;
+    size_t used;
+    SentEcho entries[kSentCapacity];
+};
+
 struct Entry {
     uint8_t flags;
     Stash* stash;
+    SentRing* sent;
     sockaddr_in6 peer;  // large enough for either family; family 0 when none is kept
 };
 
@@ -60,14 +70,49 @@ void UpdateSocketFlags(int fd, uint8_t set, uint8_t clear) {
 
 void ForgetSocketFlags(int fd) {
     Stash* stash = nullptr;
+    SentRing* sent = nullptr;
     {
         std::lock_guard<std::mutex> hold(g_lock);
         Entry* entry = EntryFor(fd, false);
         if (entry == nullptr) return;
         stash = entry->stash;
+        sent = entry->sent;
         *entry = Entry{};
     }
     free(stash);
+    free(sent);
+}
+
+void KeepSentEcho(int fd, const SentEcho& echo) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    Entry* entry = EntryFor(fd, true);
+    if (entry == nullptr) return;
+    if (entry->sent == nullptr) {
+        entry->sent = static_cast<SentRing*>(calloc(1, sizeof(SentRing)));
+        if (entry->sent == nullptr) return;  // its answers then keep the kernel's identifier
+    }
+    SentRing& ring = *entry->sent;
+    ring.entries[ring.next] = echo;
+    ring.next = (ring.next + 1) % kSentCapacity;
+    if (ring.used < kSentCapacity) ring.used += 1;
+}
+
+bool FindSentEcho(int fd, uint16_t sequence, const uint8_t* key, size_t keyLength,
+                  uint16_t* identifier) {
+    std::lock_guard<std::mutex> hold(g_lock);
+    const Entry* entry = EntryFor(fd, false);
+    if (entry == nullptr || entry->sent == nullptr) return false;
+    const SentRing& ring = *entry->sent;
+    // The newest first: a request sent again is answered as the latest one.
+    for (size_t i = 1; i <= ring.used; ++i) {
+        const SentEcho& sent = ring.entries[(ring.next + kSentCapacity - i) % kSentCapacity];
+        if (sent.sequence != sequence) continue;
+        const size_t n = keyLength < sent.keyLength ? keyLength : sent.keyLength;
+        if (n > 0 && memcmp(sent.key, key, n) != 0) continue;
+        *identifier = sent.identifier;
+        return true;
+    }
+    return false;
 }
 
 void KeepPeer(int fd, const sockaddr_storage& peer) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <netinet/in.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,8 +102,29 @@ int ReceiveOn(int fd, void* buffer, int length, int flags, void* from, int* from
         const size_t n = posix::TakeIcmpErrorDatagram(fd, peek, bytes, capacity, &source);
         if (n > 0) return Deliver(n, length, source, from, fromLength);
     }
+    const bool datagram = posix::IsIcmpDatagram(fd);
     int err = EAGAIN;
     for (int attempt = 0; attempt < kReceiveAttempts; ++attempt) {
+        if (datagram) {
+            bool truncated = false;
+            const ssize_t got =
+                posix::ReceiveIcmpDatagram(fd, bytes, capacity, linuxFlags, &source, &truncated);
+            if (got >= 0) {
+                if (from != nullptr) {
+                    const int size = posix::ToWindowsAddress(source, from, *fromLength);
+                    if (size < 0) return SOCKET_ERROR;
+                    *fromLength = size;
+                }
+                if (truncated) return posix::Fail(kWsaEmsgsize);
+                return static_cast<int>(got);
+            }
+            err = errno;
+            if (!posix::IsIcmpErrno(err)) break;
+            const size_t n = posix::TakeIcmpErrorDatagram(fd, peek, bytes, capacity, &source);
+            if (n > 0) return Deliver(n, length, source, from, fromLength);
+            err = EAGAIN;
+            continue;
+        }
         iovec iov{buffer, capacity};
         msghdr msg{};
         msg.msg_name = &source;
@@ -155,16 +177,48 @@ int SendOn(SOCKET s, const void* data, int length, int flags, const void* to, in
     }
     const sockaddr* target = to != nullptr ? reinterpret_cast<const sockaddr*>(&address) : nullptr;
     const bool icmpErrors = (posix::SocketFlags(fd) & posix::kIcmpErrorQueue) != 0;
+    const bool datagram = posix::IsIcmpDatagram(fd);
+    const auto* message = static_cast<const uint8_t*>(data);
+    if (datagram) {
+        if (const int32_t refused =
+                posix::RefusedIcmpDatagramSend(fd, message, static_cast<size_t>(length));
+            refused != 0) {
+            return posix::Fail(refused);
+        }
+    }
     for (int attempt = 0;; ++attempt) {
         const ssize_t sent =
             ::sendto(fd, data, static_cast<size_t>(length), linuxFlags, target, addressLength);
-        if (sent >= 0) return static_cast<int>(sent);
+        if (sent >= 0) {
+            if (datagram) posix::NoteIcmpDatagramSent(fd, message, static_cast<size_t>(length));
+            return static_cast<int>(sent);
+        }
         // A pending socket error of an ICMP answer may fail one send; the answer
         // itself waits in the error queue for the next receive.
         if (attempt == 0 && icmpErrors && posix::IsIcmpErrno(errno)) continue;
         posix::FailWithErrno(errno);
         return SOCKET_ERROR;
     }
+}
+
+// The size of the next datagram as a receive would give it; the kernel has no FIONREAD
+// for ICMP datagram sockets.
+int DatagramWaiting(int fd, uint32_t* argument) {
+    constexpr size_t kLargest = 65535 + 20;
+    auto* scratch = static_cast<uint8_t*>(malloc(kLargest));
+    if (scratch == nullptr) return posix::Fail(10055);  // WSAENOBUFS
+    sockaddr_storage source{};
+    bool truncated = false;
+    const ssize_t got = posix::ReceiveIcmpDatagram(fd, scratch, kLargest, MSG_PEEK | MSG_DONTWAIT,
+                                                   &source, &truncated);
+    const int err = errno;
+    free(scratch);
+    if (got < 0 && err != EAGAIN && err != EWOULDBLOCK && !posix::IsIcmpErrno(err)) {
+        posix::FailWithErrno(err);
+        return SOCKET_ERROR;
+    }
+    *argument = got > 0 ? static_cast<uint32_t>(got) : 0;
+    return 0;
 }
 
 bool CheckDescriptor(int fd) {
@@ -226,12 +280,23 @@ SOCKET socket(int family, int type, int protocol) {
         WSASetLastError(kWsaEsocktnosupport);
         return INVALID_SOCKET;
     }
-    const int fd = ::socket(linuxFamily, type | SOCK_CLOEXEC, protocol);
+    int fd = ::socket(linuxFamily, type | SOCK_CLOEXEC, protocol);
     if (fd < 0) {
-        posix::FailWithErrno(errno);
-        return INVALID_SOCKET;
+        const int refused = errno;
+        // Without the privilege for raw sockets, echo requests may still be allowed.
+        const bool icmp =
+            type == SOCK_RAW && ((linuxFamily == AF_INET && protocol == IPPROTO_ICMP) ||
+                                 (linuxFamily == AF_INET6 && protocol == IPPROTO_ICMPV6));
+        if (icmp && (refused == EPERM || refused == EACCES)) {
+            fd = posix::OpenIcmpDatagram(linuxFamily, protocol);
+        }
+        if (fd < 0) {
+            posix::FailWithErrno(refused);
+            return INVALID_SOCKET;
+        }
+    } else {
+        posix::ForgetSocketFlags(fd);
     }
-    posix::ForgetSocketFlags(fd);
     if (linuxFamily == AF_INET6) {
         // Windows IPv6 sockets are IPv6 only unless asked otherwise.
         const int on = 1;
@@ -261,7 +326,8 @@ int connect(SOCKET s, const void* address, int length) {
     sockaddr_storage peer;
     socklen_t peerLength;
     if (!posix::ToLinuxAddress(address, length, &peer, &peerLength)) return SOCKET_ERROR;
-    const bool rawIcmp = IsRawIcmp(fd);
+    const bool datagram = posix::IsIcmpDatagram(fd);
+    const bool rawIcmp = !datagram && IsRawIcmp(fd);
     const bool hadQueue = (posix::SocketFlags(fd) & posix::kIcmpErrorQueue) != 0;
     // Switched on before the connection exists, so no early answer is missed.
     if (rawIcmp && !hadQueue) SetIcmpErrorQueue(fd, peer.ss_family, true);
@@ -272,10 +338,8 @@ int connect(SOCKET s, const void* address, int length) {
         posix::FailWithErrno(err == EINPROGRESS ? EWOULDBLOCK : err);
         return SOCKET_ERROR;
     }
-    if (rawIcmp) {
-        posix::UpdateSocketFlags(fd, posix::kIcmpErrorQueue, 0);
-        posix::KeepPeer(fd, peer);
-    }
+    if (rawIcmp) posix::UpdateSocketFlags(fd, posix::kIcmpErrorQueue, 0);
+    if (rawIcmp || datagram) posix::KeepPeer(fd, peer);
     return 0;
 }
 
@@ -382,6 +446,7 @@ int ioctlsocket(SOCKET s, uint32_t command, uint32_t* argument) {
                     return 0;
                 }
             }
+            if (posix::IsIcmpDatagram(fd)) return DatagramWaiting(fd, argument);
             int waiting = 0;
             if (::ioctl(fd, FIONREAD, &waiting) != 0) {
                 posix::FailWithErrno(errno);

@@ -30,10 +30,13 @@ template <typename Char>
 }
 
 EntryPoints Load() {
+    // A copy elsewhere, for a user who cannot reach the build tree.
+    const char* copy = std::getenv("CORVANE_ENGINE_FILE");
+    const char* path = copy != nullptr && copy[0] != '\0' ? copy : CORVANE_ENGINE_PATH;
     // The system's own loader: dlopen on Linux, LoadLibraryA on Windows.
-    void* library = plat::LoadLibraryA(CORVANE_ENGINE_PATH);
+    void* library = plat::LoadLibraryA(path);
     if (library == nullptr) {
-        std::fprintf(stderr, "cannot load %s: error %u\n", CORVANE_ENGINE_PATH,
+        std::fprintf(stderr, "cannot load %s: error %u\n", path,
                      static_cast<unsigned>(plat::GetLastError()));
         std::abort();
     }

@@ -680,8 +680,9 @@ class NoSuchNameServer {
             query[2] = static_cast<uint8_t>(0x80 | (query[2] & 0x01));
             query[3] = 0x83;
             std::memset(query + 6, 0, 6);  // no answer, authority or additional records
-            ::sendto(fd_, query, end, 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+            // Counted first: the resolver may return before this thread runs on.
             ++answered_;
+            ::sendto(fd_, query, end, 0, reinterpret_cast<sockaddr*>(&from), fromLength);
         }
     }
 
