@@ -30,10 +30,19 @@ constexpr char kUsage[] =
     "  --help       shows this text\n"
     "\n"
     "Exit status: 0 when a reply was printed, 1 when none was, 2 for a bad command line\n"
+#if defined(_WIN32)
+    "or address. Raw ICMP sockets need an administrator.\n";
+#else
     "or address. Without root the tool pings through ICMP datagram sockets where\n"
     "net.ipv4.ping_group_range admits the user's group; otherwise it needs root or\n"
     "setcap cap_net_raw+ep pingtool.\n";
+#endif
 
+#if defined(_WIN32)
+// For 10013: raw sockets are for administrators only (under Wine: for root).
+constexpr char kAccessAdvice[] =
+    "pingtool: raw ICMP sockets need an administrator: run %s from an elevated prompt\n";
+#else
 // For 10013: the user may open neither a raw ICMP socket nor an ICMP datagram socket.
 constexpr char kAccessAdvice[] =
     "pingtool: this user may not open ICMP sockets. Any one of these helps:\n"
@@ -42,6 +51,7 @@ constexpr char kAccessAdvice[] =
     "    (or from the build: cmake --build BUILD --target setcap);\n"
     "  - let the user's group ping without them (id -g gives the group):\n"
     "    sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n";
+#endif
 
 struct Options {
     std::string program = "pingtool";
