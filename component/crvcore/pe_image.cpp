@@ -2,6 +2,7 @@
 // every offset checked against the bytes it points into before it is followed.
 #include "component/crvcore/pe_image.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -305,12 +306,26 @@ void ForgetMapping(void* base) {
     }
 }
 
+int32_t CallEntryDirectly(void* routine, void* instance, uint32_t reason) {
+    return reinterpret_cast<EntryRoutine>(routine)(instance, reason, nullptr);
+}
+
+std::atomic<PeEntryCaller> g_entryCaller{&CallEntryDirectly};
+
+int32_t CallEntry(void* routine, void* instance, uint32_t reason) {
+    return g_entryCaller.load()(routine, instance, reason);
+}
+
 void* Refuse(uint8_t* dest) {
     plat::VirtualFree(dest, 0, plat::MEM_RELEASE);
     return nullptr;
 }
 
 }  // namespace
+
+void SetPeEntryCaller(PeEntryCaller caller) {
+    g_entryCaller.store(caller != nullptr ? caller : &CallEntryDirectly);
+}
 
 void* LoadPeImage(const void* image, size_t size, void** entry) {
     if (image == nullptr || entry == nullptr) return nullptr;
@@ -353,7 +368,7 @@ void* LoadPeImage(const void* image, size_t size, void** entry) {
         std::lock_guard<std::mutex> hold(g_mappingsLock);
         g_mappings.push_back(Mapping{dest, h.sizeOfImage, routine});
     }
-    if (reinterpret_cast<EntryRoutine>(routine)(dest, pe::kProcessAttach, nullptr) == 0) {
+    if (CallEntry(routine, dest, pe::kProcessAttach) == 0) {
         ForgetMapping(dest);
         return Refuse(dest);
     }
@@ -367,7 +382,7 @@ bool FreePeImage(void* base, void* entry) {
         return false;
     }
     // A detach that refuses keeps the image; a later call may try again.
-    if (reinterpret_cast<EntryRoutine>(entry)(base, pe::kProcessDetach, nullptr) == 0) {
+    if (CallEntry(entry, base, pe::kProcessDetach) == 0) {
         return false;
     }
     ForgetMapping(base);

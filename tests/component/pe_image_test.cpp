@@ -284,6 +284,55 @@ TEST(PeImage, EntryRoutineRunsAttachAndDetach) {
     EXPECT_EQ(ExecutableAnonymousBytes(), before);
 }
 
+// A caller put in place of the direct call gets the routine, the instance and each
+// reason, and its answers count as the routine's; without it the routine runs again.
+TEST(PeImage, EntryCallerTakesThePlaceOfTheRoutine) {
+    struct Call {
+        void* routine;
+        void* instance;
+        uint32_t reason;
+    };
+    static std::vector<Call> calls;
+    static int32_t answer = 1;
+    calls.clear();
+    struct Restore {
+        ~Restore() { crvcore::SetPeEntryCaller(nullptr); }
+    } restore;
+    crvcore::SetPeEntryCaller([](void* routine, void* instance, uint32_t reason) -> int32_t {
+        calls.push_back({routine, instance, reason});
+        return answer;
+    });
+    EntryLog log;
+    SampleOptions options;
+    options.entry = EntryCode::kLogged;
+    options.log = &log;
+    {
+        Mapped m(test::pe::BuildSample(options).bytes);
+        ASSERT_NE(m.base, nullptr);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].routine, m.entry);
+        EXPECT_EQ(calls[0].instance, m.base);
+        EXPECT_EQ(calls[0].reason, 1u);
+        EXPECT_TRUE(m.Free());
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[1].reason, 0u);
+    }
+    answer = 0;
+    const ExactBuffer image(test::pe::BuildSample(options).bytes);
+    void* entry = nullptr;
+    EXPECT_EQ(crvcore::LoadPeImage(image.data(), image.size(), &entry), nullptr);
+    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_EQ(log.attaches, 0) << "the image's own routine never ran";
+
+    crvcore::SetPeEntryCaller(nullptr);
+    {
+        Mapped m(test::pe::BuildSample(options).bytes);
+        ASSERT_NE(m.base, nullptr);
+        EXPECT_EQ(log.attaches, 1);
+    }
+    EXPECT_EQ(calls.size(), 3u);
+}
+
 TEST(PeImage, RefusedAttachGivesNullAndReleasesTheMemory) {
     EntryLog log;
     log.answer = 0;
