@@ -7,10 +7,10 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
