@@ -67,12 +67,15 @@ long ResidentKiB() {
 struct Counted {
     Counted() {
         ping.SetTimeout(3);
+        // An unconnected port also sees the answers to other programs' pings of the same
+        // host; only the awaited request's answer counts for it.
         ping.OnResponse = [this](TcrvPing&, int32_t id, const std::u16string&,
                                  const std::u16string& status, int32_t) {
             ++responses;
             if (status == u"OK") {
                 ++ok;
                 lastOkId = id;
+                if (id == awaitedId) awaitedAnswered = true;
             }
         };
         ping.OnError = [this](TcrvPing&, int32_t code, const std::u16string&) {
@@ -90,15 +93,17 @@ struct Counted {
             return e.Code;
         }
     }
-    // DoEvents until an OK answer to the last request arrived (bounded).
+    // DoEvents until an OK answer to the last request arrived (bounded). Asynchronous
+    // answers are dispatched only by DoEvents, so none can come before this starts.
     bool AwaitAnswer(int maxMillis) {
+        awaitedId = ping.RequestId();
+        awaitedAnswered = false;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMillis);
-        for (int pass = 0; pass < maxMillis + 100; ++pass) {
-            if (ok > 0 && lastOkId == ping.RequestId()) return true;
+        for (int pass = 0; pass < maxMillis + 100 && !awaitedAnswered; ++pass) {
             if (std::chrono::steady_clock::now() > end) break;
             ping.DoEvents();
         }
-        return ok > 0 && lastOkId == ping.RequestId();
+        return awaitedAnswered;
     }
 
     TcrvPing ping;
@@ -106,6 +111,8 @@ struct Counted {
     int ok = 0;
     int errors = 0;
     int32_t lastOkId = -1;
+    int32_t awaitedId = -1;
+    bool awaitedAnswered = false;
     int32_t lastErrorCode = 0;
     std::string lastMessage;
 };
@@ -130,6 +137,15 @@ TEST(Soak, TenThousandPingsEachWayKeepDescriptorsAndMemoryFlat) {
     Counted c;
     SKIP_WITHOUT_RAW_SOCKETS(c.Ping(u"127.0.0.1"));
     const auto run = [&](bool synchronous, int count) {
+        struct Close {
+            TcrvPing& ping;
+            ~Close() {
+                try {
+                    ping.SetActive(false);
+                } catch (const EcrvPing&) {
+                }
+            }
+        } close{c.ping};
         c.ping.SetTimeout(synchronous ? 3 : 0);
         for (int i = 0; i < count; ++i) {
             const int okBefore = c.ok;
@@ -143,8 +159,8 @@ TEST(Soak, TenThousandPingsEachWayKeepDescriptorsAndMemoryFlat) {
                 ASSERT_TRUE(c.AwaitAnswer(2000)) << "async ping " << i << " lost its reply";
             }
         }
-        // An asynchronous run leaves its port open; a blocking exchange closes it.
-        c.ping.SetActive(false);
+        // An asynchronous run leaves its port open (closed above, also after a failure);
+        // a blocking exchange closes it itself.
     };
     run(true, kWarmUp);
     run(false, kWarmUp);
