@@ -11,6 +11,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 iproute2 iputils-ping util-linux
     qt6-base-dev libgl-dev xvfb xauth fonts-wqy-microhei
+    clang libclang-rt-14-dev valgrind fping
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
 )
 

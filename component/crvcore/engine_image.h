@@ -34,9 +34,19 @@ bool FreePeImage(void* base, void* entry);
 // Reads only inside the mapping; null for a base the mapper did not return.
 void* FindPeExport(void* base, const char* name);
 
+// How the mapper calls an image's entry routine (DllMain with instance and reason). The
+// direct call by default; a fuzzer maps mutated images without running their bytes as
+// code by putting its own caller here. Null restores the direct call.
+using PeEntryCaller = int32_t (*)(void* routine, void* instance, uint32_t reason);
+void SetPeEntryCaller(PeEntryCaller caller);
+
 // The shared-object path. The entry is the module handle again: its initialisers and
 // finalisers are the attach and detach, run by the system loader.
 void* LoadElfImage(const void* image, size_t size, void** entry);
+// What LoadElfImage checks before the system loader sees the bytes: a 64-bit
+// little-endian shared object for this machine whose program headers, and every segment
+// they load from the file, lie inside size bytes.
+bool ElfImageIsWellFormed(const void* image, size_t size);
 bool FreeElfImage(void* base, void* entry);
 
 // How one image format is mapped and released; LoadEngineImage picks one by platform.

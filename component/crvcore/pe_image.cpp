@@ -2,8 +2,10 @@
 // every offset checked against the bytes it points into before it is followed.
 #include "component/crvcore/pe_image.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "component/crvcore/engine_image.h"
@@ -109,11 +111,25 @@ struct Section {
     uint32_t pointerToRawData = 0;
 };
 
+// Whether [begin, end) meets one of the ranges so far; adds it to them.
+bool Overlaps(std::vector<std::pair<uint64_t, uint64_t>>& ranges, uint64_t begin, uint64_t end) {
+    if (begin == end) return false;
+    for (const auto& [b, e] : ranges) {
+        if (begin < e && b < end) return true;
+    }
+    ranges.emplace_back(begin, end);
+    return false;
+}
+
 // Copies every section's raw data to its place; the rest stays zero. Finds the ".reloc"
-// section (the last, should there be several).
+// section (the last, should there be several). Sections that share addresses in the image,
+// or raw data in the file, are refused: no linker writes them, and they would let a few
+// bytes of file be copied, and walked, many times over.
 bool MapSections(const Bytes& file, const Headers& h, uint8_t* dest, Section* reloc,
                  bool* hasReloc) {
     *hasReloc = false;
+    std::vector<std::pair<uint64_t, uint64_t>> inImage;
+    std::vector<std::pair<uint64_t, uint64_t>> inFile;
     for (uint32_t i = 0; i < h.sectionCount; ++i) {
         const uint64_t header = h.sectionTable + uint64_t{i} * pe::kSectionHeaderSize;
         char name[8] = {};
@@ -127,6 +143,10 @@ bool MapSections(const Bytes& file, const Headers& h, uint8_t* dest, Section* re
         file.Read(header + pe::kSecPointerToRawData, &s.pointerToRawData);
         const uint32_t extent = virtualSize > s.sizeOfRawData ? virtualSize : s.sizeOfRawData;
         if (uint64_t{virtualAddress} + extent > h.sizeOfImage) return false;
+        if (Overlaps(inImage, virtualAddress, uint64_t{virtualAddress} + extent) ||
+            Overlaps(inFile, s.pointerToRawData, uint64_t{s.pointerToRawData} + s.sizeOfRawData)) {
+            return false;
+        }
         if (s.sizeOfRawData > 0) {
             if (!file.Has(s.pointerToRawData, s.sizeOfRawData)) return false;
             std::memcpy(dest + virtualAddress, file.At(s.pointerToRawData), s.sizeOfRawData);
@@ -191,6 +211,8 @@ bool Relocate(const Bytes& file, const Section& reloc, const Headers& h, uint8_t
     return true;
 }
 
+constexpr uint32_t kMaxExports = 0x10000;
+
 // Walks the export directory at directory. With a name, *function becomes the RVA of the
 // last entry of that name and *found tells whether there was one; without a name, every
 // entry is checked. False when a table or record lies outside the image.
@@ -209,6 +231,9 @@ bool WalkExports(const Bytes& image, uint32_t directory, const char* name, uint6
     image.Read(uint64_t{directory} + pe::kExpAddressOfFunctions, &functions);
     image.Read(uint64_t{directory} + pe::kExpAddressOfNames, &names);
     image.Read(uint64_t{directory} + pe::kExpAddressOfNameOrdinals, &ordinals);
+    // Ordinals are 16-bit: no image has more functions to reach, and more names than
+    // that can only repeat one another.
+    if (functionCount > kMaxExports || nameCount > kMaxExports) return false;
     if (!image.Has(functions, uint64_t{functionCount} * 4) ||
         !image.Has(names, uint64_t{nameCount} * 4) ||
         !image.Has(ordinals, uint64_t{nameCount} * 2)) {
@@ -305,12 +330,26 @@ void ForgetMapping(void* base) {
     }
 }
 
+int32_t CallEntryDirectly(void* routine, void* instance, uint32_t reason) {
+    return reinterpret_cast<EntryRoutine>(routine)(instance, reason, nullptr);
+}
+
+std::atomic<PeEntryCaller> g_entryCaller{&CallEntryDirectly};
+
+int32_t CallEntry(void* routine, void* instance, uint32_t reason) {
+    return g_entryCaller.load()(routine, instance, reason);
+}
+
 void* Refuse(uint8_t* dest) {
     plat::VirtualFree(dest, 0, plat::MEM_RELEASE);
     return nullptr;
 }
 
 }  // namespace
+
+void SetPeEntryCaller(PeEntryCaller caller) {
+    g_entryCaller.store(caller != nullptr ? caller : &CallEntryDirectly);
+}
 
 void* LoadPeImage(const void* image, size_t size, void** entry) {
     if (image == nullptr || entry == nullptr) return nullptr;
@@ -353,7 +392,7 @@ void* LoadPeImage(const void* image, size_t size, void** entry) {
         std::lock_guard<std::mutex> hold(g_mappingsLock);
         g_mappings.push_back(Mapping{dest, h.sizeOfImage, routine});
     }
-    if (reinterpret_cast<EntryRoutine>(routine)(dest, pe::kProcessAttach, nullptr) == 0) {
+    if (CallEntry(routine, dest, pe::kProcessAttach) == 0) {
         ForgetMapping(dest);
         return Refuse(dest);
     }
@@ -367,7 +406,7 @@ bool FreePeImage(void* base, void* entry) {
         return false;
     }
     // A detach that refuses keeps the image; a later call may try again.
-    if (reinterpret_cast<EntryRoutine>(entry)(base, pe::kProcessDetach, nullptr) == 0) {
+    if (CallEntry(entry, base, pe::kProcessDetach) == 0) {
         return false;
     }
     ForgetMapping(base);

@@ -2,8 +2,11 @@
 // between holders, searched with the system's symbol look-up, and working.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -146,6 +149,78 @@ TEST_F(ElfImage, BytesThatAreNoModuleGiveNull) {
     void* entry = nullptr;
     EXPECT_EQ(crvcore::LoadEngineImage(nullptr, 0, &entry), nullptr);
     EXPECT_EQ(crvcore::EngineImageHolders(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+template <typename T>
+void PutAt(std::vector<uint8_t>& bytes, size_t offset, T value) {
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+template <typename T>
+T GetAt(const std::vector<uint8_t>& bytes, size_t offset) {
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+// Bytes that point outside themselves never reach the system loader: the header, the
+// program header table and every segment's file range are checked first.
+TEST(ElfImageChecks, MalformedImagesAreRefusedBeforeTheSystemLoader) {
+    const std::vector<uint8_t>& engine = EngineBytes();
+    ASSERT_GT(engine.size(), 64u);
+    ASSERT_TRUE(crvcore::ElfImageIsWellFormed(engine.data(), engine.size()));
+    const uint64_t table = GetAt<uint64_t>(engine, 32);
+    const uint16_t count = GetAt<uint16_t>(engine, 56);
+    ASSERT_GT(count, 0);
+    // The first PT_LOAD.
+    size_t load = 0;
+    for (uint16_t i = 0; i < count && load == 0; ++i) {
+        if (GetAt<uint32_t>(engine, table + 56u * i) == 1) load = table + 56u * i;
+    }
+    ASSERT_NE(load, 0u);
+    // Where the last byte any segment loads from the file lies (debug sections follow).
+    uint64_t segmentsEnd = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+        const size_t ph = table + 56u * i;
+        segmentsEnd = std::max(segmentsEnd,
+                               GetAt<uint64_t>(engine, ph + 8) + GetAt<uint64_t>(engine, ph + 32));
+    }
+    struct Row {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> change;
+    };
+    const Row rows[] = {
+        {"cut inside the header", [](auto& b) { b.resize(40); }},
+        {"no magic", [](auto& b) { b[1] = 'X'; }},
+        {"32-bit class", [](auto& b) { b[4] = 1; }},
+        {"big-endian", [](auto& b) { b[5] = 2; }},
+        {"an executable, not a shared object", [](auto& b) { PutAt<uint16_t>(b, 16, 2); }},
+        {"another machine", [](auto& b) { PutAt<uint16_t>(b, 18, 40); }},
+        {"program headers past the end", [](auto& b) { PutAt<uint64_t>(b, 32, b.size()); }},
+        {"program header offset wraps", [](auto& b) { PutAt<uint64_t>(b, 32, ~uint64_t{0} - 8); }},
+        {"odd program header size", [](auto& b) { PutAt<uint16_t>(b, 54, 48); }},
+        {"no program headers", [](auto& b) { PutAt<uint16_t>(b, 56, 0); }},
+        {"too many program headers", [](auto& b) { PutAt<uint16_t>(b, 56, 0xFFFF); }},
+        {"a segment past the end",
+         [load](auto& b) { PutAt<uint64_t>(b, load + 32, b.size() + 1); }},
+        {"a segment offset wraps", [load](auto& b) { PutAt<uint64_t>(b, load + 8, ~uint64_t{0}); }},
+        {"more file than memory",
+         [load](auto& b) { PutAt<uint64_t>(b, load + 40, GetAt<uint64_t>(b, load + 32) - 1); }},
+        {"alignment not a power of two", [load](auto& b) { PutAt<uint64_t>(b, load + 48, 3); }},
+        {"cut inside its last segment",
+         [segmentsEnd](auto& b) { b.resize(static_cast<size_t>(segmentsEnd) - 1); }},
+    };
+    for (const Row& row : rows) {
+        std::vector<uint8_t> bytes = engine;
+        row.change(bytes);
+        EXPECT_FALSE(crvcore::ElfImageIsWellFormed(bytes.data(), bytes.size())) << row.what;
+        void* entry = nullptr;
+        EXPECT_EQ(crvcore::LoadElfImage(bytes.data(), bytes.size(), &entry), nullptr) << row.what;
+    }
 }
 
 }  // namespace

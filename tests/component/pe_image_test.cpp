@@ -304,6 +304,55 @@ TEST(PeImage, EntryRoutineRunsAttachAndDetach) {
     EXPECT_EQ(ExecutableAnonymousBytes(), before);
 }
 
+// A caller put in place of the direct call gets the routine, the instance and each
+// reason, and its answers count as the routine's; without it the routine runs again.
+TEST(PeImage, EntryCallerTakesThePlaceOfTheRoutine) {
+    struct Call {
+        void* routine;
+        void* instance;
+        uint32_t reason;
+    };
+    static std::vector<Call> calls;
+    static int32_t answer = 1;
+    calls.clear();
+    struct Restore {
+        ~Restore() { crvcore::SetPeEntryCaller(nullptr); }
+    } restore;
+    crvcore::SetPeEntryCaller([](void* routine, void* instance, uint32_t reason) -> int32_t {
+        calls.push_back({routine, instance, reason});
+        return answer;
+    });
+    EntryLog log;
+    SampleOptions options;
+    options.entry = EntryCode::kLogged;
+    options.log = &log;
+    {
+        Mapped m(test::pe::BuildSample(options).bytes);
+        ASSERT_NE(m.base, nullptr);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].routine, m.entry);
+        EXPECT_EQ(calls[0].instance, m.base);
+        EXPECT_EQ(calls[0].reason, 1u);
+        EXPECT_TRUE(m.Free());
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[1].reason, 0u);
+    }
+    answer = 0;
+    const ExactBuffer image(test::pe::BuildSample(options).bytes);
+    void* entry = nullptr;
+    EXPECT_EQ(crvcore::LoadPeImage(image.data(), image.size(), &entry), nullptr);
+    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_EQ(log.attaches, 0) << "the image's own routine never ran";
+
+    crvcore::SetPeEntryCaller(nullptr);
+    {
+        Mapped m(test::pe::BuildSample(options).bytes);
+        ASSERT_NE(m.base, nullptr);
+        EXPECT_EQ(log.attaches, 1);
+    }
+    EXPECT_EQ(calls.size(), 3u);
+}
+
 TEST(PeImage, RefusedAttachGivesNullAndReleasesTheMemory) {
     EntryLog log;
     log.answer = 0;
@@ -525,6 +574,18 @@ size_t ExportField(const Sample& s, size_t field) {
     return s.FileOffset(s.exports.directory) + field;
 }
 
+// The export directory claims the given counts; a function table that large is moved
+// behind the sections, into zero-filled room the image is grown by.
+void ExportCounts(Sample& s, uint32_t functions, uint32_t names) {
+    if (functions > 3) {
+        s.Set<uint32_t>(test::pe::kOptionalHeader + test::pe::kOptSizeOfImage,
+                        s.sizeOfImage + functions * 4);
+        s.Set<uint32_t>(ExportField(s, 28), s.sizeOfImage);
+    }
+    s.Set<uint32_t>(ExportField(s, 20), functions);
+    s.Set<uint32_t>(ExportField(s, 24), names);
+}
+
 std::vector<Variant> Variants() {
     using namespace test::pe;
     const size_t file = kNtHeaders + 4;
@@ -677,6 +738,33 @@ std::vector<Variant> Variants() {
          [](Sample& s) { s.Set<uint16_t>(s.FileOffset(s.exports.ordinals + 2), 3); }, false},
         {"function past the image",
          [](Sample& s) { s.Set<uint32_t>(s.FileOffset(s.exports.functions + 4), 0xFFFFFF00); },
+         false},
+        // Found by the engine-image fuzzer: tables of 0x0F0F0F0F entries in a zero-filled
+        // 1.9 GB image made every export walk take seconds. Ordinals are 16-bit, so no
+        // image has more than 65536 functions to reach.
+        {"0x0F0F0F0F exports in a 1.9 GB image",
+         [](Sample& s) {
+             s.Set<uint32_t>(kOptionalHeader + test::pe::kOptSizeOfImage, 0x74426200);
+             for (uint32_t field : {20u, 24u})
+                 s.Set<uint32_t>(s.FileOffset(s.exports.directory + field), 0x0F0F0F0F);
+             for (uint32_t field : {28u, 32u, 36u})
+                 s.Set<uint32_t>(s.FileOffset(s.exports.directory + field), s.sizeOfImage);
+         },
+         false},
+        {"65536 functions", [](Sample& s) { ExportCounts(s, 0x10000, 3); }, true},
+        {"65537 functions", [](Sample& s) { ExportCounts(s, 0x10001, 3); }, false},
+        {"65537 names", [](Sample& s) { ExportCounts(s, 3, 0x10001); }, false},
+        // Sections sharing addresses or raw data would copy and walk the same bytes again.
+        {"two sections at the same addresses",
+         [](Sample& s) {
+             s.Set<uint32_t>(s.SectionHeader(kTail) + kSecVirtualAddress, s.Rva(kData) + 0x100);
+         },
+         false},
+        {"two sections sharing raw data",
+         [](Sample& s) {
+             s.Set<uint32_t>(s.SectionHeader(kTail) + kSecPointerToRawData,
+                             static_cast<uint32_t>(s.RawOffset(kText)));
+         },
          false},
     };
 }

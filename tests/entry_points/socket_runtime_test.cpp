@@ -680,7 +680,8 @@ class NoSuchNameServer {
             query[2] = static_cast<uint8_t>(0x80 | (query[2] & 0x01));
             query[3] = 0x83;
             std::memset(query + 6, 0, 6);  // no answer, authority or additional records
-            // Counted first: the resolver may return before this thread runs on.
+            // Counted before the answer leaves: the resolver may return, and the test read
+            // the count, before this thread runs again.
             ++answered_;
             ::sendto(fd_, query, end, 0, reinterpret_cast<sockaddr*>(&from), fromLength);
         }
