@@ -12,29 +12,13 @@ set -u
 tool=$1
 silent=${2:-}
 build=${3:-plain}
-passed=0
-failed=0
-out=$(mktemp)
-err=$(mktemp)
-trap 'rm -f "$out" "$err"' EXIT
+. "$(dirname "$0")/console_checks.sh"
 
 if [ "$(id -u)" != 0 ]; then
     echo "console_fault_test: not root, raw ICMP sockets need root"
     exit 77
 fi
 
-check() {  # name, condition...
-    name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-        sed 's/^/  stdout: /' "$out" | head -5 >&2
-        sed 's/^/  stderr: /' "$err" | head -20 >&2
-    fi
-}
 
 no_sanitizer_report() { ! grep -q 'Sanitizer' "$err"; }
 
@@ -78,8 +62,7 @@ fi
 # system's loader may end one with 127 before the tool starts.
 if [ "$build" = sanitized ]; then
     echo "console_fault_test: a sanitised tool; the descriptor limits are left to valgrind_console"
-    echo "$passed passed, $failed failed"
-    [ "$failed" = 0 ]
+    summary
     exit
 fi
 socket_refused=0
@@ -111,5 +94,4 @@ done
 check "some limit leaves no descriptor for the socket: 10024 ends the run" \
     [ "$socket_refused" -ge 1 ]
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary

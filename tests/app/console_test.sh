@@ -6,24 +6,8 @@
 set -u
 tool=$1
 silent=${2:-}
-passed=0
-failed=0
-out=$(mktemp)
-err=$(mktemp)
-trap 'rm -f "$out" "$err"' EXIT
+. "$(dirname "$0")/console_checks.sh"
 
-check() {  # name, condition...
-    name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-        sed 's/^/  stdout: /' "$out" >&2
-        sed 's/^/  stderr: /' "$err" >&2
-    fi
-}
 
 run() {
     ${CONSOLE_TEST_RUNNER:-} "$tool" "$@" >"$out.raw" 2>"$err.raw"
@@ -79,5 +63,4 @@ else
     echo "console_test: not root, raw ICMP sockets need root; the pings are not checked"
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary

@@ -7,24 +7,8 @@
 set -u
 tool=$1
 mode=$2
-passed=0
-failed=0
-out=$(mktemp)
-err=$(mktemp)
-trap 'rm -f "$out" "$err"' EXIT
+. "$(dirname "$0")/console_checks.sh"
 
-check() {  # name, condition...
-    name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-        sed 's/^/  stdout: /' "$out" >&2
-        sed 's/^/  stderr: /' "$err" >&2
-    fi
-}
 
 check "runs as an unprivileged user" [ "$(id -u)" != 0 ]
 "$tool" --console 127.0.0.1 >"$out" 2>"$err"
@@ -50,5 +34,4 @@ case "$mode" in
         exit 2
         ;;
 esac
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary
