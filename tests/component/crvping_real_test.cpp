@@ -12,6 +12,7 @@
 
 #include "component/crvping/crvping.h"
 #include "component/crvping/entry_points.h"
+#include "tests/support/engine_session.h"
 #include "tests/support/system.h"
 
 namespace {
@@ -19,20 +20,8 @@ namespace {
 using crv::EcrvPing;
 using crv::TcrvPing;
 
-// One session for the whole program, as the tool holds one.
-class EngineEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { session_ = new crv::EngineSession; }
-    void TearDown() override {
-        delete session_;
-        session_ = nullptr;
-    }
-
-  private:
-    crv::EngineSession* session_ = nullptr;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::EngineSessionEnvironment);
 
 #if defined(_WIN32)
 // Where the code at address lives: pages the program allocated itself, not a DLL file

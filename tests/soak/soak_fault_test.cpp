@@ -16,25 +16,15 @@
 
 #include "component/crvping/crvping.h"
 #include "component/crvping/entry_points.h"
+#include "tests/support/engine_session.h"
 
 namespace {
 
 using crv::EcrvPing;
 using crv::TcrvPing;
 
-class EngineEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { session_ = new crv::EngineSession; }
-    void TearDown() override {
-        delete session_;
-        session_ = nullptr;
-    }
-
-  private:
-    crv::EngineSession* session_ = nullptr;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::EngineSessionEnvironment);
 
 constexpr int32_t kAccessDenied = 10013;
 
