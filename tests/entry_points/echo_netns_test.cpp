@@ -22,26 +22,27 @@
 
 #include "platform/module.h"
 #include "tests/entry_points/echo_support.h"
+#include "tests/support/test_hosts.h"
 
 namespace {
+
+using test::hosts::kHost;
+using test::hosts::kHost6;
+using test::hosts::kProhibited;
+using test::hosts::kProhibited6;
+using test::hosts::kResponder;
+using test::hosts::kResponder6;
+using test::hosts::kRouter;
+using test::hosts::kRouter6;
+using test::hosts::kSilent;
+using test::hosts::kSilent6;
+using test::hosts::kUnreachable;
+using test::hosts::kUnreachable6;
 
 using test::HelperLibraryPresent;
 
 using test::EchoPing;
 using test::ResponseEvent;
-
-constexpr const char* kRouter = "198.51.100.2";
-constexpr const char* kRouter6 = "2001:db8:1::2";
-constexpr const char* kHost = "198.51.100.20";
-constexpr const char* kHost6 = "2001:db8:16::20";
-constexpr const char* kResponder = "198.51.100.40";
-constexpr const char* kResponder6 = "2001:db8:32::40";
-constexpr const char* kUnreachable = "203.0.113.5";
-constexpr const char* kUnreachable6 = "2001:db8:203::5";
-constexpr const char* kProhibited = "198.51.100.130";
-constexpr const char* kProhibited6 = "2001:db8:198::5";
-constexpr const char* kSilent = "198.51.100.70";
-constexpr const char* kSilent6 = "2001:db8:64::70";
 
 constexpr int32_t kErrorReply = 127;
 constexpr int32_t kWaitEnded = 301;

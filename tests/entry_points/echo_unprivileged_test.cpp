@@ -29,19 +29,19 @@ extern char** environ;
 
 namespace {
 
+using test::hosts::kHost;
+using test::hosts::kHost6;
+using test::hosts::kProhibited;
+using test::hosts::kProhibited6;
+using test::hosts::kRouter;
+using test::hosts::kRouter6;
+using test::hosts::kSilent;
+using test::hosts::kSilent6;
+using test::hosts::kUnreachable;
+using test::hosts::kUnreachable6;
+
 using test::EchoPing;
 using test::ResponseEvent;
-
-constexpr const char* kRouter = "198.51.100.2";
-constexpr const char* kRouter6 = "2001:db8:1::2";
-constexpr const char* kHost = "198.51.100.20";
-constexpr const char* kHost6 = "2001:db8:16::20";
-constexpr const char* kUnreachable = "203.0.113.5";
-constexpr const char* kProhibited = "198.51.100.130";
-constexpr const char* kUnreachable6 = "2001:db8:203::5";
-constexpr const char* kProhibited6 = "2001:db8:198::5";
-constexpr const char* kSilent = "198.51.100.70";
-constexpr const char* kSilent6 = "2001:db8:64::70";
 
 constexpr int32_t kErrorReply = 127;
 constexpr int32_t kWaitEnded = 301;

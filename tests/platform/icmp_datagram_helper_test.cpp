@@ -11,9 +11,10 @@
 
 namespace {
 
+using test::hosts::kRouter;
+
 using namespace icmptest;
 
-constexpr const char* kRouter = "198.51.100.2";
 // The router's ration of IPv4 errors, shared with the other tests of these hosts.
 constexpr int kErrorAttempts = 4;
 

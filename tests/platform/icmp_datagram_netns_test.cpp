@@ -17,11 +17,12 @@
 
 namespace {
 
+using test::hosts::kPinger6;
+using test::hosts::kRouter;
+using test::hosts::kRouter6;
+
 using namespace sockettest;
 
-constexpr const char* kRouter = "198.51.100.2";
-constexpr const char* kRouter6 = "2001:db8:1::2";
-constexpr const char* kPinger6 = "2001:db8:1::1";
 constexpr int32_t kWsaEwouldblock = 10035;
 
 // The router's kernel sends IPv4 errors in a burst of five, then one a second per pinger

@@ -13,9 +13,9 @@
 
 namespace {
 
-using namespace icmptest;
+using test::hosts::kRouter;
 
-constexpr const char* kRouter = "198.51.100.2";
+using namespace icmptest;
 
 struct RouterCase {
     const char* name;

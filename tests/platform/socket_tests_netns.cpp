@@ -22,14 +22,15 @@
 
 namespace {
 
+using test::hosts::kPinger;
+using test::hosts::kPinger6;
+using test::hosts::kRouter;
+using test::hosts::kRouter6;
+using test::hosts::kSilent;
+using test::hosts::kSilent6;
+
 using namespace sockettest;
 
-constexpr const char* kPinger = "198.51.100.1";
-constexpr const char* kRouter = "198.51.100.2";
-constexpr const char* kPinger6 = "2001:db8:1::1";
-constexpr const char* kRouter6 = "2001:db8:1::2";
-constexpr const char* kSilentHost = "198.51.100.70";  // blackholed by the router
-constexpr const char* kSilentHost6 = "2001:db8:64::70";
 constexpr int kIpprotoRaw = 255;
 
 #define REQUIRE_TEST_HOSTS()                            \
@@ -299,7 +300,7 @@ TEST_F(IcmpErrors, UnconnectedSocketGetsTheKernelsCopy) {
 }
 
 TEST_F(IcmpErrors, SilentHostGivesNothing) {
-    for (const char* text : {kSilentHost, kSilentHost6}) {
+    for (const char* text : {kSilent, kSilent6}) {
         SCOPED_TRACE(text);
         for (bool connected : {true, false}) {
             const Address target = Parse(text);
@@ -537,7 +538,7 @@ class ForgedErrors : public IcmpErrors {
 TEST_F(ForgedErrors, EachKindArrivesInItsWindowsForm) {
     for (const ForgedCase& c : kForgedCases) {
         SCOPED_TRACE(c.what);
-        const Address target = Parse(c.family == plat::AF_INET ? kSilentHost : kSilentHost6);
+        const Address target = Parse(c.family == plat::AF_INET ? kSilent : kSilent6);
         const Address router = Parse(c.family == plat::AF_INET ? kRouter : kRouter6);
         if (!Open(c.family, &target)) GTEST_SKIP() << kNeedRawSockets;
         const std::vector<uint8_t> echo = Echo(target, NextIdentifier(), 1);
@@ -561,7 +562,7 @@ TEST_F(ForgedErrors, EachKindArrivesInItsWindowsForm) {
 TEST_F(ForgedErrors, ErrorFromThePeerArrivesOnce) {
     for (int family : {plat::AF_INET, plat::AF_INET6}) {
         SCOPED_TRACE(family);
-        const Address peer = Parse(family == plat::AF_INET ? kSilentHost : kSilentHost6);
+        const Address peer = Parse(family == plat::AF_INET ? kSilent : kSilent6);
         if (!Open(family, &peer)) GTEST_SKIP() << kNeedRawSockets;
         const std::vector<uint8_t> echo = Echo(peer, NextIdentifier(), 1);
         SendTo(peer, echo, true);
