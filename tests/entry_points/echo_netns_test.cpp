@@ -489,39 +489,15 @@ TEST_F(EchoHosts, AsynchronousAnswersCarryTheirRequestIds) {
     ASSERT_TRUE(responder.Start({"--mode", "late", "--delay", "200", "--seconds", "5"}));
     EchoPing echo;
     ASSERT_EQ(echo.ping().Set(CORVANE_PING_TIMEOUT, 0), 0);
-    struct Sent {
-        const char* host;
-        const char* source;
-        const char* status;
-        int32_t id;
+    std::vector<test::AsyncRequest> sent = {
+        {kResponder, kResponder, "OK"},
+        {kHost, kHost, "OK"},
+        {kUnreachable, kRouter, "Host unreachable."},
     };
-    Sent sent[] = {
-        {kResponder, kResponder, "OK", 0},
-        {kHost, kHost, "OK", 0},
-        {kUnreachable, kRouter, "Host unreachable.", 0},
-    };
-    for (Sent& s : sent) {
-        ASSERT_EQ(echo.PingHost(s.host), 0) << s.host << ": " << echo.ping().LastError();
-        s.id = echo.RequestId();
-    }
-    const bool all = echo.PumpUntil(
-        [&] {
-            for (const Sent& s : sent) {
-                if (echo.ResponsesTo(s.id).empty()) return false;
-            }
-            return true;
-        },
-        3000);
+    const ::testing::AssertionResult answered = test::SendAndAwaitAnswers(echo, sent, 3000);
     responder.Finish(3000);
-    ASSERT_TRUE(all) << echo.responses.size() << " responses";
-    for (const Sent& s : sent) {
-        SCOPED_TRACE(s.host);
-        const std::vector<ResponseEvent> answers = echo.ResponsesTo(s.id);
-        ASSERT_EQ(answers.size(), 1u);
-        EXPECT_EQ(answers[0].source, s.source);
-        EXPECT_EQ(answers[0].status, s.status);
-        EXPECT_GE(answers[0].time, 0);
-    }
+    ASSERT_TRUE(answered);
+    test::ExpectOneAnswerEach(echo, sent);
     EXPECT_TRUE(echo.Active());
 }
 

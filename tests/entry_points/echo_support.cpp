@@ -65,4 +65,37 @@ bool HelperLibraryPresent() {
     return present;
 }
 
+::testing::AssertionResult SendAndAwaitAnswers(EchoPing& echo, std::vector<AsyncRequest>& requests,
+                                               int maxMillis) {
+    for (AsyncRequest& r : requests) {
+        const int32_t rc = echo.PingHost(r.host);
+        if (rc != 0) {
+            return ::testing::AssertionFailure()
+                   << r.host << ": " << rc << " " << echo.ping().LastError();
+        }
+        r.id = echo.RequestId();
+    }
+    const bool all = echo.PumpUntil(
+        [&] {
+            for (const AsyncRequest& r : requests) {
+                if (echo.ResponsesTo(r.id).empty()) return false;
+            }
+            return true;
+        },
+        maxMillis);
+    if (!all) return ::testing::AssertionFailure() << echo.responses.size() << " responses";
+    return ::testing::AssertionSuccess();
+}
+
+void ExpectOneAnswerEach(const EchoPing& echo, const std::vector<AsyncRequest>& requests) {
+    for (const AsyncRequest& r : requests) {
+        SCOPED_TRACE(r.host);
+        const std::vector<ResponseEvent> answers = echo.ResponsesTo(r.id);
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0].source, r.source);
+        EXPECT_EQ(answers[0].status, r.status);
+        EXPECT_GE(answers[0].time, 0);
+    }
+}
+
 }  // namespace test

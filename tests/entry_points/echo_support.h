@@ -2,6 +2,8 @@
 // properties the handler could read at that moment, and bounded waits on the event pump.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -92,5 +94,20 @@ inline int64_t MillisSince(std::chrono::steady_clock::time_point start) {
 
 // Whether the platform carries the helper library ("icmp.dll") with its echo function.
 bool HelperLibraryPresent();
+
+// An asynchronous request sent on an open port, and the one answer it must get.
+struct AsyncRequest {
+    const char* host;
+    const char* source;  // of the answer
+    const char* status;
+    int32_t id = 0;  // its RequestId, once sent
+};
+
+// Sends the requests one after another (recording their RequestIds), then pumps until each
+// has an answer or maxMillis have passed.
+::testing::AssertionResult SendAndAwaitAnswers(EchoPing& echo, std::vector<AsyncRequest>& requests,
+                                               int maxMillis);
+// Each request got exactly one answer, from its source with its status.
+void ExpectOneAnswerEach(const EchoPing& echo, const std::vector<AsyncRequest>& requests);
 
 }  // namespace test

@@ -201,39 +201,15 @@ TEST_F(Unprivileged, SilentHostTimesOut) {
 TEST_F(Unprivileged, AsynchronousRepliesCarryTheirRequestIds) {
     EchoPing echo;
     ASSERT_EQ(echo.ping().Set(CORVANE_PING_TIMEOUT, 0), 0);
-    struct Sent {
-        const char* host;
-        const char* source;
-        const char* status;
-        int32_t id;
+    std::vector<test::AsyncRequest> sent = {
+        {kHost, kHost, "OK"},
+        {"127.0.0.1", "127.0.0.1", "OK"},
+        {kHost, kHost, "OK"},
+        {"127.0.0.2", "127.0.0.2", "OK"},
     };
-    Sent sent[] = {
-        {kHost, kHost, "OK", 0},
-        {"127.0.0.1", "127.0.0.1", "OK", 0},
-        {kHost, kHost, "OK", 0},
-        {"127.0.0.2", "127.0.0.2", "OK", 0},
-    };
-    for (Sent& s : sent) {
-        ASSERT_EQ(echo.PingHost(s.host), 0) << s.host << ": " << echo.ping().LastError();
-        s.id = echo.RequestId();
-    }
-    const bool all = echo.PumpUntil(
-        [&] {
-            for (const Sent& s : sent) {
-                if (echo.ResponsesTo(s.id).empty()) return false;
-            }
-            return true;
-        },
-        3000);
-    ASSERT_TRUE(all) << echo.responses.size() << " responses";
+    ASSERT_TRUE(test::SendAndAwaitAnswers(echo, sent, 3000));
     EXPECT_EQ(echo.responses.size(), 4u);
-    for (const Sent& s : sent) {
-        SCOPED_TRACE(s.host);
-        const std::vector<ResponseEvent> answers = echo.ResponsesTo(s.id);
-        ASSERT_EQ(answers.size(), 1u);
-        EXPECT_EQ(answers[0].source, s.source);
-        EXPECT_EQ(answers[0].status, s.status);
-    }
+    test::ExpectOneAnswerEach(echo, sent);
     EXPECT_TRUE(echo.Active());
 }
 
