@@ -13,6 +13,9 @@ PACKAGES=(
     qt6-base-dev libgl-dev xvfb xauth fonts-wqy-microhei
     clang libclang-rt-14-dev valgrind fping
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+    # Wine's own fonts and X libraries of its display driver: only recommended by Debian's
+    # wine, which is installed without its recommendations here.
+    fonts-wine libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1
 )
 
 missing_packages() {
