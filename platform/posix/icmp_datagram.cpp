@@ -2,6 +2,7 @@
 // allows echo requests but no raw sockets (net.ipv4.ping_group_range). What the layers
 // above receive is what a raw socket would have given them: IPv4 datagrams with an IP
 // header, echo replies with the identifier they sent, ICMP errors as datagrams.
+#include "platform/posix/internet_checksum.h"
 #include "platform/posix/socket_internal.h"
 
 #include <errno.h>
@@ -28,28 +29,6 @@ constexpr int kMaxSkipped = 64;
 // A wake-on-LAN magic packet: six bytes 0xFF, then one 6-byte address sixteen times.
 constexpr size_t kMagicSync = 6;
 constexpr size_t kMagicLength = kMagicSync + 16 * 6;
-
-uint16_t Get16(const uint8_t* at) {
-    return static_cast<uint16_t>(at[0] << 8 | at[1]);
-}
-
-void Put16(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value >> 8);
-    at[1] = static_cast<uint8_t>(value);
-}
-
-uint16_t FoldChecksum(uint32_t sum) {
-    sum = (sum >> 16) + (sum & 0xFFFF);
-    sum += sum >> 16;
-    return static_cast<uint16_t>(~sum);
-}
-
-uint16_t HeaderChecksum(const uint8_t* header) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i < kIpv4Header; i += 2)
-        sum += Get16(header + i);
-    return FoldChecksum(sum);
-}
 
 bool IsMagicPacket(const uint8_t* p) {
     for (size_t i = 0; i < kMagicSync; ++i) {
@@ -126,7 +105,7 @@ void WriteIpv4Header(uint8_t* out, size_t messageLength, const Arrival& arrival,
     out[9] = IPPROTO_ICMP;
     memcpy(out + 12, &reinterpret_cast<const ::sockaddr_in&>(source).sin_addr, 4);
     memcpy(out + 16, &arrival.destination, 4);
-    Put16(out + 10, HeaderChecksum(out));
+    Put16(out + 10, InternetChecksum(out, kIpv4Header));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A connected raw ICMP socket on Linux gets the ICMP errors about its own datagrams
 // through the error queue (IP_RECVERR), not as data. A Windows raw socket receives them
 // as datagrams like any other ICMP message; this file rebuilds those datagrams.
+#include "platform/posix/internet_checksum.h"
 #include "platform/posix/socket_internal.h"
 
 #include <errno.h>
@@ -32,27 +33,9 @@ constexpr uint8_t kIcmp6ParameterProblem = 4;
 constexpr uint8_t kIcmpEchoRequest = 8;
 constexpr uint8_t kIcmp6EchoRequest = 128;
 
-void Put16(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value >> 8);
-    at[1] = static_cast<uint8_t>(value);
-}
-
 void Put32(uint8_t* at, uint32_t value) {
     Put16(at, value >> 16);
     Put16(at + 2, value);
-}
-
-uint32_t SumWords(const uint8_t* data, size_t length, uint32_t sum) {
-    for (size_t i = 0; i + 1 < length; i += 2)
-        sum += static_cast<uint32_t>(data[i] << 8 | data[i + 1]);
-    if ((length & 1) != 0) sum += static_cast<uint32_t>(data[length - 1] << 8);
-    return sum;
-}
-
-uint16_t FoldChecksum(uint32_t sum) {
-    sum = (sum >> 16) + (sum & 0xFFFF);
-    sum += sum >> 16;
-    return static_cast<uint16_t>(~sum);
 }
 
 int IntOption(int fd, int level, int name, int fallback) {

@@ -28,10 +28,15 @@
 #include "platform/last_error.h"
 #include "platform/posix/builtin_modules.h"
 #include "platform/posix/icmp_datagram.h"
+#include "platform/posix/internet_checksum.h"
 
 namespace plat {
 
 namespace {
+
+using posix::Get16;
+using posix::InternetChecksum;
+using posix::Put16;
 
 // Windows system error numbers the helper reports besides its IP_ status numbers.
 constexpr uint32_t kErrorAccessDenied = 5;
@@ -80,26 +85,6 @@ uint16_t NextIdentifier() {
 IcmpHandle* AsHandle(void* handle) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
     return static_cast<IcmpHandle*>(handle);
-}
-
-uint16_t Get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-// RFC 1071; a message that carries its own checksum sums to 0.
-uint16_t InternetChecksum(const uint8_t* data, size_t length) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i + 1 < length; i += 2)
-        sum += Get16(data + i);
-    if ((length & 1) != 0) sum += static_cast<uint32_t>(data[length - 1]) << 8;
-    while ((sum >> 16) != 0)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint16_t>(~sum);
 }
 
 int64_t NowNs() {
@@ -230,8 +215,6 @@ uint32_t WriteRecord(const Answer& answer, uint32_t roundTrip, void* replyBuffer
     return 1;
 }
 
-// Reads what has queued up since the last exchange, so that strays cannot fill the
-// receive buffer before this exchange's answer arrives.
 // The next datagram in the raw form (IPv4 header first); -1 with errno when none.
 ssize_t ReadDatagram(IcmpHandle* h) {
     if (!h->datagram) return recv(h->fd, h->packet, sizeof h->packet, MSG_DONTWAIT);
@@ -239,6 +222,8 @@ ssize_t ReadDatagram(IcmpHandle* h) {
     return posix::ReceiveAsRaw(h->fd, h->packet, sizeof h->packet, &source);
 }
 
+// Reads what has queued up since the last exchange, so that strays cannot fill the
+// receive buffer before this exchange's answer arrives.
 void DrainStale(IcmpHandle* h) {
     for (int i = 0; i < kMaxStaleDrained; ++i) {
         if (ReadDatagram(h) < 0 && errno != EINTR) return;
