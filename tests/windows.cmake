@@ -5,9 +5,7 @@
 corvane_test(engine_dll_tests component/engine_dll_test.cpp)
 target_link_libraries(engine_dll_tests PRIVATE crvcore_loader corvaneplat)
 corvane_embed_engine(engine_dll_tests)
-add_custom_command(TARGET engine_dll_tests POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:corvane20>
-            $<TARGET_FILE_DIR:engine_dll_tests>/corvane20.dll)
+corvane_engine_beside(engine_dll_tests)
 
 # The console mode end to end under Wine: the program carries the engine, no DLL file of
 # it lies beside the program.
