@@ -41,6 +41,24 @@ class ComponentCore {
     // Parses and applies one configuration string; answer receives the result text.
     int32_t Configure(const char* text, const char** answer);
 
+    // A call into the object: an entry point, or a message of its hidden window. A handler
+    // may destroy the object inside one; it is then freed when the outermost call returns.
+    class Call {
+      public:
+        explicit Call(ComponentCore* core) : core_(core) { ++core_->calls_; }
+        ~Call() {
+            if (--core_->calls_ == 0 && core_->destroyed_) core_->sink_->Destroy();
+        }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+
+      private:
+        ComponentCore* core_;
+    };
+    // Destroyed inside a call that has not returned yet: every wait, read and event on the
+    // way out ends at once.
+    bool Destroyed() const { return destroyed_; }
+
   protected:
     // Each layer handles its own names and hands the rest to the layer below.
     virtual int32_t HandleConfig(const ConfigItem& item, const char** answer);
@@ -59,6 +77,13 @@ class ComponentCore {
     static int32_t AnswerBoolean(const char** answer, bool value);
 
     EventSink* Sink() const { return sink_; }
+    // Whether the object may be freed now; inside a call it is only marked, and the
+    // outermost call frees it.
+    bool MayFreeNow() {
+        if (calls_ == 0) return true;
+        destroyed_ = true;
+        return false;
+    }
 
   private:
     int32_t lastErrorCode_ = 0;
@@ -71,6 +96,8 @@ class ComponentCore {
     EventSink* sink_;
     TextBuffer logDebugFile_;
     uint32_t logDebugOption_ = 0;
+    int32_t calls_ = 0;
+    bool destroyed_ = false;
 };
 
 }  // namespace corvane

@@ -54,14 +54,20 @@ intptr_t Corvane_Ping_Get(void* ping, int32_t property, int32_t /*index*/, int32
     return ping == nullptr ? 0 : Object(ping)->Get(property);
 }
 
+// Set and Do may run the host's handlers, which may destroy the object: the call keeps it
+// until it returns.
 int32_t Corvane_Ping_Set(void* ping, int32_t property, int32_t /*index*/, intptr_t value,
                          int32_t /*length*/) {
-    return ping == nullptr ? kOutOfMemory : Object(ping)->Set(property, value);
+    if (ping == nullptr) return kOutOfMemory;
+    const PingComponent::Call call(Object(ping));
+    return Object(ping)->Set(property, value);
 }
 
 int32_t Corvane_Ping_Do(void* ping, int32_t method, int32_t count, intptr_t* params,
                         int32_t* lengths, int64_t /*reserved*/) {
-    return ping == nullptr ? kOutOfMemory : Object(ping)->Do(method, count, params, lengths);
+    if (ping == nullptr) return kOutOfMemory;
+    const PingComponent::Call call(Object(ping));
+    return Object(ping)->Do(method, count, params, lengths);
 }
 
 const char* Corvane_Ping_GetLastError(void* ping) {

@@ -32,14 +32,20 @@ LiveObject::LiveObject() {
 }
 
 LiveObject::~LiveObject() {
+    Unlink();
+}
+
+void LiveObject::Unlink() {
     const ConstructionLock lock;
     if (previous_ != nullptr) previous_->next_ = next_;
     if (next_ != nullptr) next_->previous_ = previous_;
     if (g_liveObjects == this) g_liveObjects = next_;
+    previous_ = next_ = nullptr;
 }
 
 void ModuleDetach() {
-    // Bounded by the number of live objects: each Destroy unlinks its object.
+    // Bounded by the number of live objects: each Destroy unlinks its object, at once or
+    // (inside one of its calls) before it is freed later.
     while (g_liveObjects != nullptr)
         g_liveObjects->Destroy();
     Corvane_Ping_StaticDestroy();

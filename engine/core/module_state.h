@@ -31,6 +31,8 @@ class LiveObject {
 
   protected:
     ~LiveObject();
+    // Out of the list: a detaching module no longer finds the object (twice is harmless).
+    void Unlink();
 
   private:
     friend void ModuleDetach();

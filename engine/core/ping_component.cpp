@@ -83,7 +83,13 @@ PingComponent::PingComponent(CorvaneEventCallback callback, void* context, int32
 }
 
 void PingComponent::Destroy() {
-    EngineDelete(this);
+    if (MayFreeNow()) {
+        EngineDelete(this);
+        return;
+    }
+    // Destroyed by a handler inside one of its calls: a detaching module must not find it
+    // again; the outermost call frees it.
+    Unlink();
 }
 
 intptr_t PingComponent::TextResult(const char* text, WideHolder& holder, bool wide) {
@@ -141,6 +147,7 @@ int32_t PingComponent::SetTimeoutProperty(int32_t value) {
 }
 
 int32_t PingComponent::Set(int32_t property, intptr_t value) {
+    if (Destroyed()) return Interrupted();
     const DecodedId p = DecodePropertyId(property);
     int32_t rc;
     switch (p.id) {
@@ -167,7 +174,11 @@ int32_t PingComponent::Set(int32_t property, intptr_t value) {
         default:  // read-only or unknown: refused without touching the error state
             return kRefused;
     }
-    return Complete(rc);
+    return Complete(Destroyed() ? Interrupted() : rc);
+}
+
+int32_t PingComponent::Interrupted() {
+    return Fail(kWaitEnded, kTextInterrupted);
 }
 
 int32_t PingComponent::Config(intptr_t* params, bool wide) {
@@ -227,6 +238,7 @@ int32_t PingComponent::ConvertToWide(int32_t count, intptr_t* params, int32_t* l
 }
 
 int32_t PingComponent::Do(int32_t method, int32_t count, intptr_t* params, int32_t* lengths) {
+    if (Destroyed()) return Interrupted();
     const DecodedId m = DecodeMethodId(method);
     if (m.id == CORVANE_PING_CONVERT_TO_WIDE) return ConvertToWide(count, params, lengths);
 
@@ -236,6 +248,9 @@ int32_t PingComponent::Do(int32_t method, int32_t count, intptr_t* params, int32
     switch (m.id) {
         case CORVANE_PING_CONFIG:
             rc = hasArguments(1) ? Config(params, m.wide) : kRefused;
+            // Whatever could not be allocated on the way, the text says so rather than
+            // keep an earlier failure's.
+            if (rc == kOutOfMemory) rc = Fail(kOutOfMemory, kTextOutOfMemory);
             break;
         case CORVANE_PING_DO_EVENTS:
             WaitStep(static_cast<uint32_t>(SelectWaitMillis()), WindowHandle());
@@ -276,11 +291,15 @@ int32_t PingComponent::Do(int32_t method, int32_t count, intptr_t* params, int32
         default:
             break;
     }
+    // A handler destroyed the object: the call ended early, whatever it got so far. The two
+    // methods that always succeed keep their 0.
+    const bool alwaysSucceeds = m.id == CORVANE_PING_DO_EVENTS || m.id == CORVANE_PING_INTERRUPT;
+    if (Destroyed() && !alwaysSucceeds) rc = Interrupted();
     return Complete(rc);
 }
 
 int32_t PingComponent::Deliver(int32_t event, const char* name, Parameter* params, int32_t count) {
-    if (callback_ == nullptr) return 0;
+    if (callback_ == nullptr || Destroyed()) return 0;
     CodePageChanged(CodePage());
 
     constexpr int32_t kMaxParameters = 4;
@@ -307,7 +326,7 @@ int32_t PingComponent::Deliver(int32_t event, const char* name, Parameter* param
     for (TextConverter& converter : wide)
         converter.Release();
 
-    if (rc != 0 && EventErrorText()[0] == '\0') {
+    if (rc != 0 && !Destroyed() && EventErrorText()[0] == '\0') {
         TextBuffer text;
         text.AppendFormat(kTextUnhandledEventError, name);
         SetEventErrorAndCode(rc, text.c_str());

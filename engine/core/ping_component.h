@@ -35,6 +35,8 @@ class PingComponent final : public EventSink, public LiveObject, public PingCore
     };
 
     int32_t Deliver(int32_t event, const char* name, Parameter* params, int32_t count);
+    // The result of a call during which a handler destroyed the object.
+    int32_t Interrupted();
     intptr_t TextResult(const char* text, WideHolder& holder, bool wide);
     int32_t SetText(int32_t property, intptr_t value, bool wide);
     int32_t SetTimeoutProperty(int32_t value);

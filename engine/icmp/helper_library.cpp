@@ -8,6 +8,7 @@ namespace {
 
 HelperFunctions g_icmp;
 HelperFunctions g_iphlp;
+const HelperFunctions* g_replacement = nullptr;
 
 template <typename F>
 void Lookup(void* module, const char* name, F& slot) {
@@ -41,7 +42,12 @@ void ReleaseHelperLibraries() {
 }
 
 const HelperFunctions& HelperLibrary(bool useIphlp) {
+    if (g_replacement != nullptr) return *g_replacement;
     return useIphlp ? g_iphlp : g_icmp;
+}
+
+void SetHelperFunctions(const HelperFunctions* functions) {
+    g_replacement = functions;
 }
 
 }  // namespace corvane

@@ -19,4 +19,8 @@ void ReleaseHelperLibraries();
 // The functions of "Iphlpapi.dll" when useIphlp is set, else those of "icmp.dll".
 const HelperFunctions& HelperLibrary(bool useIphlp);
 
+// Scripted functions in place of both libraries' (tests of the record walk); null brings
+// the libraries' own back.
+void SetHelperFunctions(const HelperFunctions* functions);
+
 }  // namespace corvane

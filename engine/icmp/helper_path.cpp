@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/core/error_codes.h"
+#include "engine/core/memory.h"
 #include "engine/icmp/helper_library.h"
 #include "engine/icmp/icmp_port.h"
 #include "engine/net/host_resolution.h"
@@ -85,26 +86,35 @@ int32_t IcmpPort::SendViaHelper(const uint8_t* data, uint32_t length) {
         const uint32_t reason = plat::GetLastError();
         return reason == plat::IP_REQ_TIMED_OUT ? 0 : static_cast<int32_t>(reason);
     }
+    return WalkHelperRecords(records, capacity, count);
+}
+
+int32_t IcmpPort::WalkHelperRecords(const uint8_t* records, uint32_t capacity, uint32_t count) {
+    // The handlers of the records may reset the port or resize its buffer: the walk reads a
+    // copy of its own.
+    auto* copy = static_cast<uint8_t*>(EngineAlloc(capacity));
+    if (copy == nullptr) return Fail(kOutOfMemory, kTextOutOfMemory);
+    std::memcpy(copy, records, capacity);
 
     // Records and their data must lie inside the buffer the library was given.
+    const auto begin = reinterpret_cast<uintptr_t>(records);
     const uint32_t fits = capacity / sizeof(plat::ICMP_ECHO_REPLY);
-    for (uint32_t i = 0; i < count && i < fits; ++i) {
+    for (uint32_t i = 0; i < count && i < fits && !Destroyed(); ++i) {
         plat::ICMP_ECHO_REPLY record;
-        std::memcpy(&record, records + i * sizeof record, sizeof record);
+        std::memcpy(&record, copy + i * sizeof record, sizeof record);
         uint8_t type;
-        if (!RecordType(record.Status, &type)) return 0;
-        const auto* replyData = static_cast<const uint8_t*>(record.Data);
-        const auto at = reinterpret_cast<uintptr_t>(replyData);
-        const auto begin = reinterpret_cast<uintptr_t>(records);
-        if (replyData == nullptr || at < begin || at - begin > capacity ||
+        if (!RecordType(record.Status, &type)) break;
+        const auto at = reinterpret_cast<uintptr_t>(record.Data);
+        if (record.Data == nullptr || at < begin || at - begin > capacity ||
             record.DataSize > capacity - (at - begin)) {
             continue;
         }
         char source[kSourceTextSize];
         FormatIpv4(record.Address, source, sizeof source);
         if (!AbsoluteTimeout()) ArmDeadline();
-        OnIcmpPacket(type, 0, replyData, record.DataSize, false, source);
+        OnIcmpPacket(type, 0, copy + (at - begin), record.DataSize, false, source);
     }
+    EngineFree(copy);
     return 0;
 }
 

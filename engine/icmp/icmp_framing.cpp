@@ -97,7 +97,8 @@ bool IcmpPort::ChecksumOk(uint8_t* message, uint32_t length, const uint8_t* send
 }
 
 int32_t IcmpPort::ReadDatagrams(ReadMode mode) {
-    while (socket_ != plat::INVALID_SOCKET) {
+    // A handler that destroyed the object ends the reading; the socket goes with it.
+    while (socket_ != plat::INVALID_SOCKET && !Destroyed()) {
         if (mode == ReadMode::kNotified && closePending_) {
             readInProgress_ = false;
             CloseSocket();

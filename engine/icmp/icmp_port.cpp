@@ -73,8 +73,12 @@ bool IcmpPort::ResetPort() {
 
 int32_t IcmpPort::SetActive(bool on) {
     ClearError();
-    if (HelperMode()) return SetHelperActive(on);
-    return on ? ActivateRaw() : CloseSocket();
+    if (!on) return HelperMode() ? SetHelperActive(false) : CloseSocket();
+    // Notifications and waits need the hidden window, whatever happened to the old one.
+    EnsureWindow();
+    const int32_t rc = HelperMode() ? SetHelperActive(true) : ActivateRaw();
+    if (rc == 0) ++openings_;
+    return rc;
 }
 
 int32_t IcmpPort::FailActivation() {

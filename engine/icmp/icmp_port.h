@@ -22,6 +22,9 @@ class IcmpPort : public SocketCore {
 
     bool IsActive() const;
     int32_t SetActive(bool on);
+    // Counts the openings of the port: an exchange tells its own open port from one that
+    // a nested call opened meanwhile.
+    uint32_t Openings() const { return openings_; }
     int32_t CloseSocket();
     void ReleaseSocket();
 
@@ -73,6 +76,8 @@ class IcmpPort : public SocketCore {
     void CloseHelper();
     // The helper library frames, sends and waits itself, then hands over its records.
     int32_t SendViaHelper(const uint8_t* data, uint32_t length);
+    // Hands each reply record the library wrote into the buffer to OnIcmpPacket.
+    int32_t WalkHelperRecords(const uint8_t* records, uint32_t capacity, uint32_t count);
     int32_t FailActivation();
     // Writes the remote address as text without touching the error state.
     void FormatRemote(char* out, size_t size) const;
@@ -94,6 +99,7 @@ class IcmpPort : public SocketCore {
     uint8_t typeByte_ = 8;
     PacketBuffer packets_;
     int64_t clockDivisor_ = 0;
+    uint32_t openings_ = 0;
 
     uint32_t remoteIpv4_ = 0;  // network byte order; 0 = none
     uint8_t remoteIpv6_[28] = {};

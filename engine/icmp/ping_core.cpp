@@ -158,6 +158,8 @@ int32_t PingCore::PingHost(const char* host) {
     const bool blocking = GetTimeout() != 0;
     if (blocking) {
         if (IsActive()) SetActive(false);
+        // The closing dispatches what was queued; a handler may have destroyed the object.
+        if (Destroyed()) return Fail(kWaitEnded, kTextInterrupted);
         SetUseConnection(true);
     }
     return Exchange(host, blocking);
@@ -171,12 +173,17 @@ int32_t PingCore::Exchange(const char* host, bool blocking) {
 
     int32_t rc = SetRemoteHost(host);
     bool broadcast = false;
+    // The answer this exchange waits for; a nested exchange on the same object has its own.
+    Answer answer;
+    const AwaitedAnswer awaited(awaited_, &answer);
+    uint32_t port = 0;
     if (rc == 0) {
         broadcast = std::strcmp(RemoteAddressText(), kBroadcast) == 0;
         if (!IsActive()) {
             if (!blocking || broadcast) SetUseConnection(false);
             rc = SetActive(true);
         }
+        port = Openings();
     }
     if (rc == 0) {
         ArmDeadline();
@@ -201,7 +208,9 @@ int32_t PingCore::Exchange(const char* host, bool blocking) {
     if (!blocking || broadcast) return 0;
 
     ClearError();
-    while (IsActive()) {
+    // The accepted answer closes the port; a handler may instead keep it open (Timeout 0
+    // through Config), or a nested exchange may close it and open its own.
+    while (!answer.accepted && IsActive() && Openings() == port) {
         if (WaitStep(static_cast<uint32_t>(SelectWaitMillis()), WindowHandle()) == 0) {
             // Answers still queued are dispatched by the close and timed from the real send
             // stamp; the failed exchange leaves no time behind.
@@ -211,8 +220,9 @@ int32_t PingCore::Exchange(const char* host, bool blocking) {
             return kWaitEnded;
         }
     }
-    if (errorReplyCode_ != -1) {
-        return CloseKeepingError(Fail(kErrorReply, ReplyStatusText(errorReplyCode_)));
+    if (!answer.accepted) return CloseKeepingError(Fail(kWaitEnded, kTextInterrupted));
+    if (answer.errorReplyCode != -1) {
+        return CloseKeepingError(Fail(kErrorReply, ReplyStatusText(answer.errorReplyCode)));
     }
     return CloseKeepingError(0);
 }
@@ -248,12 +258,19 @@ int32_t PingCore::OnIcmpPacket(uint8_t type, uint8_t code, const uint8_t* data, 
     }
 
     responseTime_ = Elapsed(sendStamp_);
+    // The waiting exchange has its answer, whatever the handler does next.
+    if (matching && awaited_ != nullptr) {
+        awaited_->accepted = true;
+        awaited_->errorReplyCode = errorReplyCode_;
+    }
     // The status may live in the error text, which the handler can change.
     TextBuffer statusText;
     statusText.Assign(status);
     Sink()->FireResponse(identifier, source, statusText.c_str(), Elapsed(stamp));
+    if (Destroyed()) return 0;
     responseSource_.Assign(source, std::min(std::strlen(source), kMaxSourceLength));
-    if (matching) SetActive(false);
+    // The handler may have changed Timeout: it is read again here.
+    if (GetTimeout() != 0) SetActive(false);
     return 0;
 }
 

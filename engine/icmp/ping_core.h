@@ -36,6 +36,25 @@ class PingCore : public IcmpPort {
                          bool checksumOk, const char* source) override;
 
   private:
+    // What a blocking exchange learns from its answer.
+    struct Answer {
+        bool accepted = false;
+        int32_t errorReplyCode = -1;
+    };
+    // Makes an exchange's answer the awaited one for its lifetime; the one it replaced
+    // (of an exchange further out) comes back after it.
+    class AwaitedAnswer {
+      public:
+        AwaitedAnswer(Answer*& slot, Answer* answer) : slot_(slot), outer_(slot) { slot_ = answer; }
+        ~AwaitedAnswer() { slot_ = outer_; }
+        AwaitedAnswer(const AwaitedAnswer&) = delete;
+        AwaitedAnswer& operator=(const AwaitedAnswer&) = delete;
+
+      private:
+        Answer*& slot_;
+        Answer* outer_;
+    };
+
     int32_t Exchange(const char* host, bool blocking);
     // The text of a destination-unreachable code; the last error text holds it when it is
     // composed.
@@ -52,6 +71,7 @@ class PingCore : public IcmpPort {
     TextBuffer responseSource_;
     int32_t errorReplyCode_ = -1;
     bool errorReplyIpv6_ = false;
+    Answer* awaited_ = nullptr;
 };
 
 }  // namespace corvane

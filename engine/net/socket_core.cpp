@@ -68,7 +68,7 @@ void SocketCore::ResetSettings() {
     deadline_ = 0;
     deadlineArmed_ = false;
     absoluteTimeout_ = false;
-    selectWaitMillis_ = 20;
+    selectWaitMillis_ = kDefaultSelectWaitMillis;
     useWindowsMessages_ = true;
     ignoreOtherWindowEvents_ = false;
     ignoreExternalEvents_ = false;
@@ -103,8 +103,15 @@ void SocketCore::ResetSettings() {
 
 void SocketCore::ResetSocketCore() {
     ResetSettings();
-    if (windowHandle_ == nullptr) windowHandle_ = CreateSocketWindow(this);
+    EnsureWindow();
     ResetCore();
+}
+
+plat::HWND SocketCore::EnsureWindow() {
+    if (windowHandle_ == nullptr || !plat::IsWindow(windowHandle_)) {
+        windowHandle_ = CreateSocketWindow(this);
+    }
+    return windowHandle_;
 }
 
 int32_t SocketCore::HandleConfig(const ConfigItem& item, const char** answer) {

@@ -14,6 +14,7 @@ namespace corvane {
 class SocketCore : public ComponentCore {
   public:
     static constexpr int32_t kMaxTimeout = 2147483;
+    static constexpr int32_t kDefaultSelectWaitMillis = 20;
 
     // Window message of socket notifications: WM_USER + 103.
     static constexpr uint32_t kSocketNotifyMessage = plat::WM_USER + 103;
@@ -36,6 +37,9 @@ class SocketCore : public ComponentCore {
     virtual int32_t WaitStep(uint32_t waitMillis, plat::HWND window);
     int32_t SelectWaitMillis() const { return selectWaitMillis_; }
     plat::HWND WindowHandle() const { return windowHandle_; }
+    // The hidden window, made anew when it no longer exists (the default processing of a
+    // WM_CLOSE destroys it).
+    plat::HWND EnsureWindow();
 
     // A message for the hidden window.
     virtual plat::LRESULT OnWindowMessage(uint32_t message, plat::WPARAM wParam,
@@ -65,6 +69,11 @@ class SocketCore : public ComponentCore {
 
   private:
     void ResetSettings();
+    // How long one pass may sleep: SelectWaitMillis, never past the armed deadline; a
+    // negative setting counts as the default rather than as no limit.
+    uint32_t PassMillis(uint32_t waitMillis) const;
+    // An Interrupt, or the object destroyed by a handler, ends the wait; consumed here.
+    bool TakeInterrupt();
     // Polls the registered socket when notifications do not come as messages.
     void SelectStep(uint32_t waitMillis);
 
@@ -74,7 +83,7 @@ class SocketCore : public ComponentCore {
     uint32_t deadline_ = 0;
     bool deadlineArmed_ = false;
     bool absoluteTimeout_ = false;
-    int32_t selectWaitMillis_ = 20;
+    int32_t selectWaitMillis_ = kDefaultSelectWaitMillis;
     bool useWindowsMessages_ = true;
     bool ignoreOtherWindowEvents_ = false;
     bool ignoreExternalEvents_ = false;

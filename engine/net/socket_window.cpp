@@ -8,7 +8,9 @@ namespace corvane {
 plat::LRESULT SocketWindowProc(plat::HWND window, uint32_t message, plat::WPARAM wParam,
                                plat::LPARAM lParam) {
     auto* owner = reinterpret_cast<SocketCore*>(plat::GetWindowLongPtrA(window, 0));
-    if (owner != nullptr && owner->WindowHandle() == window) {
+    if (owner != nullptr && owner->WindowHandle() == window && !owner->Destroyed()) {
+        // The message's handlers may destroy the object: it stays until this returns.
+        const SocketCore::Call call(owner);
         return owner->OnWindowMessage(message, wParam, lParam);
     }
     return plat::DefWindowProcA(window, message, wParam, lParam);

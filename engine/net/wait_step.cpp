@@ -71,11 +71,23 @@ void SocketCore::SelectStep(uint32_t waitMillis) {
     if (readable.fd_count > 0) OnWindowMessage(message, socket, plat::FD_READ);
 }
 
+uint32_t SocketCore::PassMillis(uint32_t waitMillis) const {
+    if (static_cast<int32_t>(waitMillis) < 0) waitMillis = kDefaultSelectWaitMillis;
+    if (!deadlineArmed_ || waitMillis == 0) return waitMillis;
+    // The first tick count past the deadline is where DeadlinePassed holds.
+    const int32_t left = static_cast<int32_t>(deadline_ - Clocks().GetTickCount());
+    const uint32_t untilPassed = left < 0 ? 0 : static_cast<uint32_t>(left) + 1;
+    return waitMillis < untilPassed ? waitMillis : untilPassed;
+}
+
+bool SocketCore::TakeInterrupt() {
+    const bool interrupted = interruptRequested_ || Destroyed();
+    interruptRequested_ = false;
+    return interrupted;
+}
+
 int32_t SocketCore::WaitStep(uint32_t waitMillis, plat::HWND window) {
-    if (interruptRequested_) {
-        interruptRequested_ = false;
-        return Fail(kWaitEnded, kTextInterrupted), 0;
-    }
+    if (TakeInterrupt()) return Fail(kWaitEnded, kTextInterrupted), 0;
     if (useWindowsMessages_) {
         plat::MSG msg{};
         const plat::HWND filter = ignoreOtherWindowEvents_ ? window : nullptr;
@@ -92,16 +104,13 @@ int32_t SocketCore::WaitStep(uint32_t waitMillis, plat::HWND window) {
             inDispatch_ = outerDispatch;
             if (msg.message == plat::WM_CLOSE) return 0;
             if (!plat::IsWindow(window)) return 0;
-        } else if (waitMillis != 0) {
-            plat::MsgWaitForMultipleObjects(0, nullptr, false, waitMillis, plat::QS_ALLINPUT);
+        } else if (const uint32_t sleep = PassMillis(waitMillis); sleep != 0) {
+            plat::MsgWaitForMultipleObjects(0, nullptr, false, sleep, plat::QS_ALLINPUT);
         }
     } else {
-        SelectStep(waitMillis);
+        SelectStep(PassMillis(waitMillis));
     }
-    if (interruptRequested_) {
-        interruptRequested_ = false;
-        return Fail(kWaitEnded, kTextInterrupted), 0;
-    }
+    if (TakeInterrupt()) return Fail(kWaitEnded, kTextInterrupted), 0;
     if (DeadlinePassed()) return Fail(kWaitEnded, kTextTimeout), 0;
     return plat::IsWindow(window) ? 1 : 0;
 }

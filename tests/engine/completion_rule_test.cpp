@@ -183,9 +183,11 @@ TEST(CompletionRule, ResetWithoutReceiveBuffer) {
     EXPECT_STREQ(Corvane_Ping_GetLastError(ping.handle()), "");
 }
 
+// Whatever text an earlier failure left, the allocation failure replaces it.
 TEST(CompletionRule, ConfigStringThatCannotBeStored) {
     const Object ping;
     ASSERT_NE(ping.handle(), nullptr);
+    Corvane_Ping_SetLastErrorAndCode(ping.handle(), 5, "earlier");
     const std::string setting = "LogDebugFile=" + std::string(200, 'f');
     intptr_t slots[2] = {reinterpret_cast<intptr_t>(setting.c_str()), 0};
     int32_t lengths[2] = {0, 0};

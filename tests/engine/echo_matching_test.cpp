@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/icmp/helper_library.h"
 #include "tests/engine/scripted_socket.h"
 
 namespace {
@@ -468,6 +469,86 @@ TEST_F(Exchange, ResponseSourceIsCut) {
         EXPECT_EQ(layer.responses[0].source, source);
         EXPECT_EQ(std::string(layer.ResponseSource()), source.substr(0, row.kept));
     }
+}
+
+// The records of one IcmpSendEcho in order: each becomes a message of its type until one
+// says the time ran out; data that do not lie inside the buffer are skipped; time exceeded
+// is handed over and ignored; every other status counts as an echo reply.
+TEST(HelperRecords, WalkInOrder) {
+    using D = scripted::HelperRecord::Data;
+    struct Handed {
+        uint8_t type;
+        std::string source;
+        bool operator==(const Handed&) const = default;
+    };
+    struct Row {
+        const char* name;
+        std::vector<scripted::HelperRecord> records;
+        uint32_t reason;
+        std::vector<Handed> handed;
+        int32_t rc;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"IP_REQ_TIMED_OUT in the middle ends the walk",
+         {{0, 1, D::kEcho}, {plat::IP_REQ_TIMED_OUT, 2, D::kEcho}, {0, 3, D::kEcho}},
+         0,
+         {{0, "127.0.0.1"}},
+         0,
+         ""},
+        {"time exceeded records, then the answer",
+         {{plat::IP_TTL_EXPIRED_TRANSIT, 9, D::kEcho},
+          {plat::IP_TTL_EXPIRED_REASSEM, 9, D::kEcho},
+          {0, 1, D::kEcho}},
+         0,
+         {{11, "127.0.0.9"}, {11, "127.0.0.9"}, {0, "127.0.0.1"}},
+         0,
+         ""},
+        {"an unreachable status, whichever, reads as network unreachable",
+         {{plat::IP_DEST_HOST_UNREACHABLE, 4, D::kUnreachable}},
+         0,
+         {{3, "127.0.0.4"}},
+         kErrorReply,
+         "Network unreachable."},
+        {"another failing status counts as an echo reply",
+         {{11050, 6, D::kEcho}},
+         0,
+         {{0, "127.0.0.6"}},
+         0,
+         ""},
+        {"data outside the buffer are skipped",
+         {{0, 1, D::kBefore},
+          {0, 2, D::kPast},
+          {0, 3, D::kOverrun},
+          {0, 4, D::kNull},
+          {0, 5, D::kEcho}},
+         0,
+         {{0, "127.0.0.5"}},
+         0,
+         ""},
+        {"no record, and a failure as the reason", {}, 11050, {}, 11050, ""},
+        {"no record in time", {}, plat::IP_REQ_TIMED_OUT, {}, kWaitEnded, "Timeout."},
+    };
+    const Scope scope;
+    corvane::SetHelperFunctions(&scripted::kHelperFunctions);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        scripted::Helper() = scripted::HelperScript{row.records, row.reason};
+        Layer layer;
+        const char* answer = nullptr;
+        ASSERT_EQ(layer.Configure("UseICMPDLL=true", &answer), 0);
+        ASSERT_EQ(layer.Configure("Timeout=1", &answer), 0);
+        EXPECT_EQ(layer.PingHost("127.0.0.1"), row.rc);
+        std::vector<Handed> handed;
+        for (const scripted::Packet& p : layer.packets)
+            handed.push_back({p.type, p.source});
+        EXPECT_EQ(handed, row.handed);
+        if (row.rc != 0 && row.text[0] != '\0') {
+            EXPECT_STREQ(layer.LastErrorText(), row.text);
+        }
+        EXPECT_FALSE(layer.IsActive());
+    }
+    corvane::SetHelperFunctions(nullptr);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "engine/core/module_state.h"
 #include "engine/net/socket_api.h"
+#include "platform/last_error.h"
 #include "platform/window.h"
 
 namespace scripted {
@@ -145,7 +146,61 @@ const corvane::SocketApi kScriptedSockets = {
 
 const corvane::ClockApi kScriptedClock = {Tick, NoCounter, NoCounter};
 
+HelperScript g_helper;
+
+void* HelperOpen() {
+    return reinterpret_cast<void*>(0x77);
+}
+
+int HelperClose(void*) {
+    return 1;
+}
+
+uint32_t HelperEcho(void*, uint32_t, void* request, uint16_t size, plat::IP_OPTION_INFORMATION*,
+                    void* reply, uint32_t replySize, uint32_t) {
+    using D = HelperRecord::Data;
+    if (g_helper.records.empty()) {
+        plat::SetLastError(g_helper.reason);
+        return 0;
+    }
+    auto* out = static_cast<uint8_t*>(reply);
+    const auto outside = [out](intptr_t offset) {
+        return reinterpret_cast<void*>(reinterpret_cast<intptr_t>(out) + offset);
+    };
+    size_t at = g_helper.records.size() * sizeof(plat::ICMP_ECHO_REPLY);
+    for (size_t i = 0; i < g_helper.records.size(); ++i) {
+        const HelperRecord& r = g_helper.records[i];
+        plat::ICMP_ECHO_REPLY record{};
+        record.Address = 0x0000007Fu | uint32_t{r.from} << 24;  // network order
+        record.Status = r.status;
+        record.DataSize = size;
+        if (r.data == D::kEcho || r.data == D::kUnreachable) {
+            const size_t skip = r.data == D::kUnreachable ? 28 : 0;
+            if (at + skip + size > replySize) return 0;
+            std::memset(out + at, 0, skip);
+            std::memcpy(out + at + skip, request, size);
+            record.Data = out + at;
+            record.DataSize = static_cast<uint16_t>(skip + size);
+            at += skip + size;
+        } else if (r.data == D::kBefore) {
+            record.Data = outside(-16);
+        } else if (r.data == D::kPast) {
+            record.Data = outside(static_cast<intptr_t>(replySize) + 8);
+        } else if (r.data == D::kOverrun) {
+            record.Data = outside(static_cast<intptr_t>(replySize) - 4);
+        }
+        std::memcpy(out + i * sizeof record, &record, sizeof record);
+    }
+    return static_cast<uint32_t>(g_helper.records.size());
+}
+
 }  // namespace
+
+const corvane::HelperFunctions kHelperFunctions{nullptr, HelperOpen, HelperClose, HelperEcho};
+
+HelperScript& Helper() {
+    return g_helper;
+}
 
 Net& Current() {
     return g_net;

@@ -12,6 +12,7 @@
 
 #include "engine/core/corvane20.h"
 #include "engine/core/event_sink.h"
+#include "engine/icmp/helper_library.h"
 #include "engine/icmp/ping_core.h"
 #include "platform/sockets.h"
 
@@ -65,6 +66,23 @@ class Scope {
     Scope& operator=(const Scope&) = delete;
     Net& net() { return Current(); }
 };
+
+// A scripted ICMP helper library: its echo writes the records of the script, each from
+// 127.0.0.N, with their data behind them as the library does: the request's, or for an
+// unreachable status the request's behind 28 bytes, or a pointer leading outside the buffer.
+struct HelperRecord {
+    enum class Data { kEcho, kUnreachable, kBefore, kPast, kOverrun, kNull };
+    uint32_t status;
+    uint8_t from;
+    Data data;
+};
+struct HelperScript {
+    std::vector<HelperRecord> records;
+    uint32_t reason = 0;  // the thread's last error when there are no records
+};
+HelperScript& Helper();
+// For corvane::SetHelperFunctions.
+extern const corvane::HelperFunctions kHelperFunctions;
 
 // The module's process start-up (window class, sockets, resolver), run once.
 void AttachModule();

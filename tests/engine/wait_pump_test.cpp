@@ -21,11 +21,13 @@
 #include "engine/core/corvane20.h"
 #include "engine/core/module_state.h"
 #include "engine/core/ping_component.h"
+#include "engine/icmp/helper_library.h"
 #include "engine/net/socket_api.h"
 #include "engine/net/socket_core.h"
 #include "engine/net/socket_runtime.h"
 #include "platform/sockets.h"
 #include "platform/window.h"
+#include "tests/engine/scripted_socket.h"
 #include "tests/support/system.h"
 
 namespace {
@@ -76,7 +78,8 @@ Script g_script;
 // on window messages), and the scripted calls of a select wait then call Interrupt.
 class Watchdog {
   public:
-    void Start(plat::HWND hidden, void* ping) {
+    // ping: where the fixture keeps its handle (null once a row destroyed the object).
+    void Start(plat::HWND hidden, void* const* ping) {
         ping_ = ping;
         fired_ = false;
         stop_ = false;
@@ -101,11 +104,11 @@ class Watchdog {
     bool fired() const { return fired_; }
     // On the waiting thread: interrupts the wait once the watchdog has fired.
     void Check() {
-        if (!fired_ || g_script.runaway || ping_ == nullptr) return;
+        if (!fired_ || g_script.runaway || ping_ == nullptr || *ping_ == nullptr) return;
         g_script.runaway = true;
         intptr_t slots[1] = {0};
         int32_t lengths[1] = {0};
-        Corvane_Ping_Do(ping_, CORVANE_PING_INTERRUPT, 0, slots, lengths, 0);
+        Corvane_Ping_Do(*ping_, CORVANE_PING_INTERRUPT, 0, slots, lengths, 0);
     }
 
   private:
@@ -114,7 +117,7 @@ class Watchdog {
     std::condition_variable changed_;
     bool stop_ = false;
     std::atomic<bool> fired_{false};
-    void* ping_ = nullptr;
+    void* const* ping_ = nullptr;
 };
 
 Watchdog g_watchdog;
@@ -285,8 +288,9 @@ struct Host {
     void* ping = nullptr;
     std::vector<Response> responses;
     std::vector<int32_t> errors;
-    std::vector<uint32_t> dispatched;  // messages the test window received
-    std::function<void()> onPlain;     // run by the test window's handler
+    std::vector<uint32_t> dispatched;      // messages the test window received
+    std::function<void()> onPlain;         // run by the test window's handler
+    std::function<void(int32_t)> onEvent;  // run by the event handler, after the record
 };
 
 Host g_host;
@@ -305,6 +309,7 @@ int32_t OnEvent(void*, int32_t event, int32_t count, intptr_t* params, int32_t*)
     } else if (event == CORVANE_PING_EVENT_ERROR && count >= 1) {
         g_host.errors.push_back(static_cast<int32_t>(params[0]));
     }
+    if (g_host.onEvent) g_host.onEvent(event);
     return 0;
 }
 
@@ -385,7 +390,7 @@ class Pump : public ::testing::Test {
         g_host.ping = ping_;
         hidden_ = static_cast<PingComponent*>(ping_)->WindowHandle();
         ASSERT_NE(hidden_, nullptr);
-        g_watchdog.Start(hidden_, ping_);
+        g_watchdog.Start(hidden_, &ping_);
         // Short real sleeps keep the passes quick; the scripted clock makes the time.
         ASSERT_EQ(Config("SelectWaitMillis=1"), 0);
     }
@@ -458,8 +463,7 @@ class Pump : public ::testing::Test {
             case Act::kReply:
             case Act::kReplyUnnotified:
                 g_script.incoming.push_back(ReplyTo(g_script.sent.back(), true));
-                if (act == Act::kReply)
-                    plat::PostMessageA(hidden_, kNotify, kSocket, plat::FD_READ);
+                if (act == Act::kReply) Notify();
                 break;
         }
     }
@@ -469,6 +473,18 @@ class Pump : public ::testing::Test {
             for (Act act : acts)
                 Perform(act);
         };
+    }
+
+    // A readability notice to the object's hidden window, the one it has now.
+    void Notify() const {
+        plat::PostMessageA(static_cast<PingComponent*>(ping_)->WindowHandle(), kNotify, kSocket,
+                           plat::FD_READ);
+    }
+    // The host destroys its object (from a handler, say); the fixture then leaves it alone.
+    void DestroyPing() {
+        Corvane_Ping_Destroy(ping_);
+        ping_ = nullptr;
+        g_host.ping = nullptr;
     }
 
     // Empties the thread's queue (bounded) and tells what was in it.
@@ -631,6 +647,139 @@ TEST_F(Pump, InterruptionsEndTheWaitInTheirPass) {
         EXPECT_EQ(TakeQueued(), row.queued);
         EXPECT_EQ(plat::IsWindow(hidden_), row.hiddenAlive);
         EXPECT_EQ(g_script.closed, g_script.opened) << "the socket is closed on the way out";
+    }
+}
+
+// Handlers of the host that destroy their object, start another exchange on it or change
+// its settings while one of its calls runs: the call ends with a defined result, a wait
+// always ends, and nothing touches freed memory (the sanitizer build and valgrind watch).
+TEST_F(Pump, HandlersThatDestroyOrReenterTheirObject) {
+    struct Row {
+        const char* name;
+        std::function<void()> arrange;  // settings, and what the handlers do
+        std::function<int32_t()> act;   // the call under test; PingHost when empty
+        int32_t rc;
+        const char* text;  // the last error text, when the object outlives the call
+        size_t responses;
+        size_t errors;
+        bool activeAfter;
+    };
+    constexpr bool kDestroyed = true;
+    const auto destroyOn = [this](int32_t event) {
+        g_host.onEvent = [this, event](int32_t fired) {
+            if (fired == event) DestroyPing();
+        };
+    };
+    // An asynchronous request and its answers, queued for DoEvents.
+    const auto asynchronous = [this](int replies) {
+        ASSERT_EQ(Set(CORVANE_PING_TIMEOUT, 0), 0);
+        ASSERT_EQ(PingHost(), 0);
+        for (int i = 0; i < replies; ++i)
+            Perform(Act::kReply);
+    };
+    int32_t nested = 0;  // the result of a PingHost started inside another
+    const auto doEvents = [this] { return Do(CORVANE_PING_DO_EVENTS); };
+    const Row rows[] = {
+        {"destroyed by its Response handler in a blocking PingHost",
+         [&] {
+             destroyOn(CORVANE_PING_EVENT_RESPONSE);
+             DuringTheWait({Act::kReply, Act::kReply});
+         },
+         nullptr, 301, nullptr, 1, 0, kDestroyed},
+        {"destroyed by its Response handler in DoEvents",
+         [&] {
+             asynchronous(2);
+             destroyOn(CORVANE_PING_EVENT_RESPONSE);
+         },
+         doEvents, 0, nullptr, 1, 0, kDestroyed},
+        {"destroyed by its Error handler in a blocking PingHost",
+         [&] {
+             destroyOn(CORVANE_PING_EVENT_ERROR);
+             g_script.onSend = [this] {
+                 g_script.incoming.push_back({1, 2});  // too short
+                 Perform(Act::kReply);
+             };
+         },
+         nullptr, 301, nullptr, 0, 1, kDestroyed},
+        {"destroyed by another window's handler during the wait",
+         [&] {
+             g_host.onPlain = [this] { DestroyPing(); };
+             DuringTheWait({Act::kPostPlain, Act::kReply});
+         },
+         nullptr, 301, nullptr, 0, 0, kDestroyed},
+        {"SelectWaitMillis -1 and a host that does not answer",
+         [&] {
+             ASSERT_EQ(Config("SelectWaitMillis=-1"), 0);
+             ASSERT_EQ(Config("TimeoutInMilliseconds=true"), 0);
+             ASSERT_EQ(Set(CORVANE_PING_TIMEOUT, 300), 0);
+         },
+         nullptr, 301, "Timeout.", 0, 0, false},
+        {"a nested blocking PingHost takes the port of the waiting one",
+         [&] {
+             nested = -2;
+             g_host.onPlain = [this, &nested] {
+                 g_host.onPlain = nullptr;
+                 DuringTheWait({Act::kReply});
+                 nested = PingHost();
+             };
+             DuringTheWait({Act::kPostPlain});
+         },
+         [&] {
+             const int32_t rc = PingHost();
+             EXPECT_EQ(nested, 0) << "the nested exchange got its answer";
+             return rc;
+         },
+         301, "Interrupted.", 1, 0, false},
+        {"WM_CLOSE destroyed the hidden window: the next PingHost makes a new one",
+         [&] {
+             DuringTheWait({Act::kPostCloseToHidden});
+             ASSERT_EQ(PingHost(), 301);
+             ASSERT_FALSE(plat::IsWindow(hidden_));
+             DuringTheWait({Act::kReply});
+         },
+         nullptr, 0, "", 1, 0, false},
+        {"a Response handler resizes the buffer during the helper library's records",
+         [&] {
+             using D = scripted::HelperRecord::Data;
+             scripted::Helper() = {{{0, 1, D::kEcho}, {0, 2, D::kEcho}, {0, 3, D::kEcho}}};
+             corvane::SetHelperFunctions(&scripted::kHelperFunctions);
+             ASSERT_EQ(Config("UseICMPDLL=true"), 0);
+             g_host.onEvent = [this](int32_t) { Set(CORVANE_PING_PACKET_SIZE, 30000); };
+         },
+         nullptr, 0, "", 3, 0, false},
+        {"a Response handler sets Timeout 0 through Config in a blocking PingHost",
+         [&] {
+             g_host.onEvent = [this](int32_t) { Config("Timeout=0"); };
+             DuringTheWait({Act::kReply});
+         },
+         nullptr, 0, "", 1, 0, false},
+        {"a Response handler sets Timeout in the asynchronous mode: the port closes",
+         [&] {
+             asynchronous(1);
+             g_host.onEvent = [this](int32_t) { Config("Timeout=5"); };
+         },
+         doEvents, 0, "", 1, 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(Fresh());
+        const plat::HWND hidden = hidden_;
+        ASSERT_EQ(Set(CORVANE_PING_TIMEOUT, 5), 0);
+        row.arrange();
+        ASSERT_FALSE(HasFatalFailure());
+
+        EXPECT_EQ(row.act ? row.act() : PingHost(), row.rc);
+        EXPECT_EQ(g_host.responses.size(), row.responses);
+        EXPECT_EQ(g_host.errors.size(), row.errors);
+        corvane::SetHelperFunctions(nullptr);
+        if (row.text == nullptr) {
+            EXPECT_EQ(ping_, nullptr);
+            EXPECT_FALSE(plat::IsWindow(hidden)) << "freed when the call returned";
+            EXPECT_EQ(g_script.closed, g_script.opened) << "its socket went with it";
+            continue;
+        }
+        EXPECT_EQ(LastError(), row.text);
+        EXPECT_EQ(Get(CORVANE_PING_ACTIVE), row.activeAfter ? 1 : 0);
     }
 }
 
