@@ -13,8 +13,16 @@ constexpr char kCreateFailed[] = "Corvane Ping: Error creating component";
 constexpr char16_t kUnhandledPrefix[] = u"An unhandled error occurred in the ";
 constexpr char16_t kUnhandledSuffix[] = u" event handler: ";
 
+constexpr char kInterrupted[] = "Interrupted.";
+
 intptr_t Text(const std::u16string& value) {
     return reinterpret_cast<intptr_t>(value.c_str());
+}
+
+// The end of a call whose component a handler destroyed: the engine's text went with the
+// engine object, so a failure is told in the engine's words for such an ending.
+void EndDestroyed(int32_t rc) {
+    if (rc != 0) throw EcrvPing::CreateCode(rc, kInterrupted);
 }
 
 }  // namespace
@@ -53,7 +61,9 @@ TcrvPing::TcrvPing(TcrvCore* owner) : TcrvTypesCore(owner) {
 }
 
 TcrvPing::~TcrvPing() {
+    life_->destroyed = true;
     // After the program has released the engine the slot is null: the object went with it.
+    // Inside one of its calls the engine frees the object when that call returns.
     if (m_ctl != nullptr && EntryPoints().Destroy != nullptr) EntryPoints().Destroy(m_ctl);
     m_ctl = nullptr;
 }
@@ -77,7 +87,9 @@ std::u16string TcrvPing::ReadText(int32_t property) const {
 
 void TcrvPing::Write(int32_t property, intptr_t value) {
     if (EntryPoints().Set == nullptr) return;
+    const std::shared_ptr<Life> life = life_;
     const int32_t rc = EntryPoints().Set(m_ctl, property, 0, value, 0);
+    if (life->destroyed) return EndDestroyed(rc);
     if (rc != 0) RaiseError(rc, u"");
 }
 
@@ -87,9 +99,14 @@ intptr_t TcrvPing::Call(int32_t method, std::initializer_list<const std::u16stri
     size_t i = 0;
     for (const std::u16string* argument : arguments)
         slots[i++] = Text(*argument);
+    const std::shared_ptr<Life> life = life_;
     const int32_t rc =
         EntryPoints().Do(m_ctl, method + CORVANE_WIDE_ID_OFFSET,
                          static_cast<int32_t>(arguments.size()), slots.data(), lengths.data(), 0);
+    if (life->destroyed) {
+        EndDestroyed(rc);
+        return 0;  // a result slot would point into the freed engine object
+    }
     if (rc != 0) RaiseError(rc, u"");
     return slots[arguments.size()];
 }
@@ -195,9 +212,11 @@ int32_t TcrvPing::FireError(const intptr_t* params) {
     const std::u16string description = CopyWide(reinterpret_cast<const char16_t*>(params[1]));
     // A copy: the handler may replace itself while it runs.
     const TErrorEvent handler = OnError;
+    const std::shared_ptr<Life> life = life_;
     try {
         handler(*this, code, description);
     } catch (...) {
+        if (life->destroyed) return -1;
         return ReportEventException(std::current_exception(), u"Error", false);
     }
     return 0;
@@ -210,9 +229,11 @@ int32_t TcrvPing::FireResponse(const intptr_t* params) {
     const std::u16string status = CopyWide(reinterpret_cast<const char16_t*>(params[2]));
     const auto time = static_cast<int32_t>(params[3]);
     const TResponseEvent handler = OnResponse;
+    const std::shared_ptr<Life> life = life_;
     try {
         handler(*this, requestId, source, status, time);
     } catch (...) {
+        if (life->destroyed) return -1;
         return ReportEventException(std::current_exception(), u"Response", true);
     }
     return 0;

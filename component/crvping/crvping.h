@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "component/crvtypes/crvtypes.h"
@@ -75,6 +76,12 @@ class TcrvPing : public TcrvTypesCore {
                                  bool reFire);
 
   private:
+    // Outlives the component for the calls still running on it when it is destroyed (by
+    // one of its own handlers, say): they see it and touch nothing of it on their way out.
+    struct Life {
+        bool destroyed = false;
+    };
+
     static int32_t EventCallback(void* owner, int32_t event, int32_t count, intptr_t* params,
                                  int32_t* lengths) noexcept;
     int32_t FireError(const intptr_t* params);
@@ -88,6 +95,7 @@ class TcrvPing : public TcrvTypesCore {
     intptr_t Call(int32_t method, std::initializer_list<const std::u16string*> arguments);
 
     void* m_ctl = nullptr;
+    std::shared_ptr<Life> life_ = std::make_shared<Life>();
 };
 
 }  // namespace crv

@@ -2,6 +2,7 @@
 // not produce on demand: missing slots, a refused creation, scripted results and events.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ struct Script {
     int destroyed = 0;
     int32_t eventErrorCode = 0;
     std::string eventErrorText;
+    std::function<void()> duringCall;  // what the engine does inside a Set or a method
 } g;
 
 void* FakeCreate(CorvaneEventCallback callback, void* context, const char*, int32_t options) {
@@ -43,6 +45,7 @@ int32_t FakeDestroy(void*) {
 }
 int32_t FakeSet(void*, int32_t property, int32_t, intptr_t, int32_t) {
     g.sets.push_back(property);
+    if (g.duringCall) g.duringCall();
     return g.setResult;
 }
 intptr_t FakeGet(void*, int32_t, int32_t, int32_t*, int64_t) {
@@ -53,6 +56,7 @@ int32_t FakeDo(void*, int32_t method, int32_t, intptr_t* params, int32_t*, int64
         g.configs.emplace_back(reinterpret_cast<const char16_t*>(params[0]));
         params[1] = reinterpret_cast<intptr_t>(g.configAnswer);
     }
+    if (g.duringCall) g.duringCall();
     return g.doResult;
 }
 const char* FakeLastError(void*) {
@@ -281,6 +285,60 @@ TEST_F(ComponentWithFakeEngine, HandlersReplacedFromInside) {
     EXPECT_EQ(FireResponse(), 0);
     EXPECT_EQ(first, 1);
     EXPECT_EQ(second, 1);
+}
+
+// A handler that deletes its component inside one of the component's calls: the call
+// touches nothing of it on the way out and ends with the engine's result for that ending.
+TEST_F(ComponentWithFakeEngine, DeletedByItsOwnHandler) {
+    struct Row {
+        const char* name;
+        int32_t event;
+        bool raiseAfterDelete;
+        int32_t engineResult;
+        void (*call)(TcrvPing&);
+        const char16_t* message;  // of the exception, null when none is raised
+    };
+    const Row rows[] = {
+        {"OnResponse during PingHost", CORVANE_PING_EVENT_RESPONSE, false, 301,
+         [](TcrvPing& p) { p.PingHost(u"10.0.0.1"); }, u"301: Interrupted."},
+        {"OnResponse that raises afterwards", CORVANE_PING_EVENT_RESPONSE, true, 301,
+         [](TcrvPing& p) { p.PingHost(u"10.0.0.1"); }, u"301: Interrupted."},
+        {"OnError during Active := false", CORVANE_PING_EVENT_ERROR, false, 0,
+         [](TcrvPing& p) { p.SetActive(false); }, nullptr},
+        {"OnResponse during DoEvents", CORVANE_PING_EVENT_RESPONSE, false, 0,
+         [](TcrvPing& p) { p.DoEvents(); }, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        auto* ping = new TcrvPing;
+        const auto deleteIt = [ping, &row] {
+            delete ping;
+            if (row.raiseAfterDelete) throw std::runtime_error("after");
+        };
+        ping->OnResponse = [&](TcrvPing&, int32_t, const std::u16string&, const std::u16string&,
+                               int32_t) { deleteIt(); };
+        ping->OnError = [&](TcrvPing&, int32_t, const std::u16string&) { deleteIt(); };
+        g.lastError = "the engine object is gone";  // never to be read
+        g.setResult = g.doResult = row.engineResult;
+        g.duringCall = [&row] {
+            g.duringCall = nullptr;
+            if (row.event == CORVANE_PING_EVENT_RESPONSE) {
+                FireResponse();
+            } else {
+                Fire(CORVANE_PING_EVENT_ERROR, {5, reinterpret_cast<intptr_t>(u"x"), 0});
+            }
+        };
+        try {
+            row.call(*ping);
+            EXPECT_EQ(row.message, nullptr) << "no exception";
+        } catch (const EcrvPing& e) {
+            ASSERT_NE(row.message, nullptr) << crv::ToUtf8(e.Message());
+            EXPECT_EQ(e.Code, row.engineResult);
+            EXPECT_EQ(e.Message(), row.message);
+        }
+        EXPECT_EQ(g.destroyed, 1);
+    }
 }
 
 // After the program has cleared the table, destruction only forgets the handle.
