@@ -77,9 +77,10 @@ PLAT_API void PostQuitMessage(int exitCode);
 
 // Takes (PM_REMOVE) or looks at the oldest message of the calling thread's queue, for the
 // given window only when filter is not null (-1: only messages without a window); min and
-// max 0 take every message number. Socket notifications due are posted first, and a joined
-// GUI toolkit gets to process its pending input when nothing matches. WM_QUIT is a flag,
-// returned once nothing else matches, and only to a filter of null or -1.
+// max 0 take every message number. Socket notifications due are posted first, and when
+// nothing matches an unfiltered peek, a joined GUI toolkit gets to process its pending
+// input (nested up to kMaxGuiNesting calls deep). WM_QUIT is a flag, returned once nothing
+// else matches, and only to a filter of null or -1.
 PLAT_API bool PeekMessageA(MSG* msg, HWND filter, uint32_t min, uint32_t max, uint32_t remove);
 // Blocks until a message arrives; 0 for WM_QUIT, -1 on failure.
 PLAT_API int GetMessageA(MSG* msg, HWND filter, uint32_t min, uint32_t max);
@@ -101,6 +102,7 @@ PLAT_API uint32_t MsgWaitForMultipleObjects(uint32_t count, const void* const* h
 // the queue; processPending lets it handle its input during a pump pass. In the other
 // direction, the toolkit watches QueueWakeDescriptor() in its own main loop and, when
 // that is readable, drains the queue with PeekMessageA and DispatchMessageA.
+inline constexpr int kMaxGuiNesting = 32;
 struct GuiSource {
     int descriptor;
     void (*processPending)(void* context);

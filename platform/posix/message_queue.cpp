@@ -245,13 +245,20 @@ bool PeekMessageA(MSG* msg, HWND filter, uint32_t min, uint32_t max, uint32_t re
         posix::ServiceSocketsLocked(queue);
         if (posix::TakeLocked(queue, msg, filter, min, max, take)) return true;
     }
-    // Nothing matches: the GUI may turn its pending input into messages. A GUI handler that
-    // peeks again does not recurse into the GUI.
-    if (queue->gui.processPending != nullptr && !queue->inProcessPending) {
-        const GuiSource gui = queue->gui;
-        queue->inProcessPending = true;
-        gui.processPending(gui.context);
-        queue->inProcessPending = false;
+    // Nothing matches: the GUI may handle its pending input, which is input for the
+    // thread's other windows, so a peek filtered to one window leaves it alone. A GUI
+    // handler may wait in its turn (a run started inside a run) and the GUI then nests, to
+    // a bound that stops a handler that peeks on every call from recursing without end.
+    if (queue->gui.processPending != nullptr) {
+        if (filter != nullptr || queue->guiNesting >= kMaxGuiNesting) {
+            queue->guiLeftAlone = true;
+        } else {
+            const GuiSource gui = queue->gui;
+            ++queue->guiNesting;
+            gui.processPending(gui.context);
+            --queue->guiNesting;
+            queue->guiLeftAlone = false;  // the GUI has had its turn
+        }
     }
     std::lock_guard lock(state.mutex);
     if (posix::TakeLocked(queue, msg, filter, min, max, take)) return true;
@@ -299,7 +306,7 @@ uint32_t MsgWaitForMultipleObjects(uint32_t count, const void* const*, bool, uin
     const bool watchInput = wakeMask != 0;
     const int64_t deadline =
         millis == INFINITE ? 0 : posix::MonotonicNanos() + static_cast<int64_t>(millis) * 1000000;
-    int guiFd = queue->gui.descriptor;
+    int guiFd = queue->guiLeftAlone ? -1 : queue->gui.descriptor;
     State& state = GetState();
     for (;;) {
         if (watchInput) {

@@ -35,7 +35,10 @@ struct Queue {
 
     // Touched by the owner thread only.
     GuiSource gui{-1, nullptr, nullptr};
-    bool inProcessPending = false;
+    int guiNesting = 0;  // processPending calls running, one inside the other
+    // A filtered peek left the GUI's input alone: the waits do not wake for it until an
+    // unfiltered peek has let the GUI handle it, as Windows wakes only for new input.
+    bool guiLeftAlone = false;
 };
 
 struct WindowClass {
