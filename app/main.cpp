@@ -29,7 +29,7 @@ constexpr char kUsage[] =
     "  --count N    10 to 1000 (default 10); values outside are moved to the nearer bound\n"
     "  --help       shows this text\n"
     "\n"
-    "Exit status: 0 when a reply was printed, 1 when none was, 2 for a bad command line\n"
+    "Exit status: 0 when an echo reply came, 1 when none did, 2 for a bad command line\n"
 #if defined(_WIN32)
     "or address. Raw ICMP sockets need an administrator.\n";
 #else
@@ -117,7 +117,7 @@ int RunConsole(const Options& options) {
                 std::fprintf(stderr, kAccessAdvice, options.program.c_str());
             }
         }
-        status = form->ReplyLines() > 0 ? 0 : 1;
+        status = form->EchoReplies() > 0 ? 0 : 1;
         // The engine goes before the window, as at the end of the program.
         session.reset();
     }

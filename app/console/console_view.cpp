@@ -1,8 +1,8 @@
 #include "app/console/console_view.h"
 
 #include <cstdio>
-#include <optional>
 
+#include "app/unit1/count_field.h"
 #include "app/unit1/unit1.h"
 #include "component/crvcore/crvcore.h"
 #include "platform/console.h"
@@ -10,29 +10,11 @@
 
 namespace app {
 
-namespace {
-
-std::optional<int64_t> ParseInteger(const std::u16string& text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-    if (i == text.size()) return std::nullopt;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < u'0' || text[i] > u'9') return std::nullopt;
-        value = value * 10 + (text[i] - u'0');
-        if (value > INT32_MAX) return std::nullopt;
-    }
-    return negative ? -value : value;
-}
-
-}  // namespace
-
 int32_t CountFromText(const std::u16string& text) {
-    const int64_t value = ParseInteger(text).value_or(kCountMinimum);
+    const int32_t value = CountFieldValue(text);
     if (value < kCountMinimum) return kCountMinimum;
     if (value > kCountMaximum) return kCountMaximum;
-    return static_cast<int32_t>(value);
+    return value;
 }
 
 ConsoleView::ConsoleView(std::u16string host, std::u16string countText)

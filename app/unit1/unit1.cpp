@@ -82,7 +82,7 @@ void TfrmMain::crvPing1Error(crv::TcrvPing& /*sender*/, int32_t errorCode,
 void TfrmMain::crvPing1Response(crv::TcrvPing& /*sender*/, int32_t /*requestId*/,
                                 const std::u16string& responseSource,
                                 const std::u16string& responseStatus, int32_t responseTime) {
-    ++replyLines_;
+    if (responseStatus == u"OK") ++echoReplies_;
     view_.AppendLine(ResponseLine(responseSource, responseStatus, responseTime));
 }
 

@@ -33,8 +33,9 @@ class TfrmMain {
     // The window is closing: runs in progress end at their next step.
     void Close();
     bool Closing() const { return closing_; }
-    // Lines shown by replies, for callers that report on a run.
-    int ReplyLines() const { return replyLines_; }
+    // Echo replies ("OK") shown, for callers that report on a run; an error answer such as
+    // "Host unreachable." is shown as a line too but is no reply.
+    int EchoReplies() const { return echoReplies_; }
     // The message of the exception that ended the last run, empty when none did.
     const std::u16string& LastRunError() const { return lastRunError_; }
 
@@ -43,7 +44,7 @@ class TfrmMain {
   private:
     MainView& view_;
     bool closing_ = false;
-    int replyLines_ = 0;
+    int echoReplies_ = 0;
     std::u16string lastRunError_;
 };
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "app/define/define.h"
+#include "app/unit1/count_field.h"
 #include "app/window/window.h"
 #include "component/crvcore/crvcore.h"
 #include "component/crvping/entry_points.h"
@@ -85,23 +86,26 @@ void CountField::keyPressEvent(QKeyEvent* event) {
 }
 
 QValidator::State CountField::validate(QString& text, int& /*position*/) const {
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || trimmed == u'+' || trimmed == u'-') return QValidator::Intermediate;
-    bool ok = false;
-    const int value = trimmed.toInt(&ok);
-    if (!ok) return QValidator::Invalid;
-    return value >= minimum() && value <= maximum() ? QValidator::Acceptable
-                                                    : QValidator::Intermediate;
+    // Whatever the keys may type stays in the field ("15." too, which counts as the
+    // minimum); an integer within the range is a value.
+    const QString decimal = QLocale().decimalPoint();
+    for (const QChar c : text) {
+        const bool typable = c.isDigit() || c == u'+' || c == u'-' || c == u' ' ||
+                             decimal.contains(c) || c.category() == QChar::Other_Control;
+        if (!typable) return QValidator::Invalid;
+    }
+    bool integer = false;
+    const int value = text.trimmed().toInt(&integer);
+    return integer && value >= minimum() && value <= maximum() ? QValidator::Acceptable
+                                                               : QValidator::Intermediate;
 }
 
 void CountField::focusOutEvent(QFocusEvent* event) {
-    bool ok = false;
-    const int typed = cleanText().trimmed().toInt(&ok);
-    if (ok) {
-        const int clamped = std::clamp(typed, minimum(), maximum());
-        setValue(clamped);
-        lineEdit()->setText(QString::number(clamped));
-    }
+    // An integer outside the range goes to the nearer bound; any other text to the value
+    // it counts as.
+    const int clamped = std::clamp(CountFieldValue(FromQString(cleanText())), minimum(), maximum());
+    setValue(clamped);
+    lineEdit()->setText(QString::number(clamped));
     QSpinBox::focusOutEvent(event);
 }
 
@@ -168,11 +172,16 @@ void MainWindow::CreateForm() {
 }
 
 void MainWindow::ProcessQtInput(void* context) {
-    auto* window = static_cast<MainWindow*>(context);
-    // The engine is pumping: its own pass takes the queue's messages, not the notifier.
-    window->engineQueue_->setEnabled(false);
+    static_cast<MainWindow*>(context)->ProcessQtEvents();
+}
+
+void MainWindow::ProcessQtEvents() {
+    // The engine is pumping: its own passes take the queue's messages, not the notifier,
+    // until the outermost of the nested calls (a run started inside a run) is done.
+    ++qtEventNesting_;
+    engineQueue_->setEnabled(false);
     QCoreApplication::processEvents();
-    window->engineQueue_->setEnabled(true);
+    if (--qtEventNesting_ == 0) engineQueue_->setEnabled(true);
 }
 
 void MainWindow::DispatchEngineQueue() {
@@ -187,6 +196,8 @@ void MainWindow::DispatchEngineQueue() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == edtIp && event->type() == QEvent::KeyRelease && form_) {
         const auto* key = static_cast<QKeyEvent*>(event);
+        // Qt releases a held key at every repeat; the key goes up once, when it is let go.
+        if (key->isAutoRepeat()) return false;
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             form_->edtIpKeyUp(kEnterKey);
             return false;
@@ -218,9 +229,7 @@ void MainWindow::SetHostText(const std::u16string& text) {
 }
 
 int32_t MainWindow::Count() {
-    bool ok = false;
-    const int value = SpinEdit1->cleanText().toInt(&ok);
-    return ok ? value : kCountMinimum;
+    return CountFieldValue(FromQString(SpinEdit1->cleanText()));
 }
 
 void MainWindow::SetPingEnabled(bool enabled) {
@@ -236,9 +245,7 @@ void MainWindow::ClearOutput() {
 }
 
 void MainWindow::ProcessPendingInput() {
-    engineQueue_->setEnabled(false);
-    QCoreApplication::processEvents();
-    engineQueue_->setEnabled(true);
+    ProcessQtEvents();
     DispatchEngineQueue();
 }
 

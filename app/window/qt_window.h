@@ -62,9 +62,11 @@ class MainWindow : public QWidget, public MainView {
     // The engine's queue, dispatched by Qt's own loop while no engine call pumps it.
     void DispatchEngineQueue();
     static void ProcessQtInput(void* context);
+    void ProcessQtEvents();
 
     std::unique_ptr<TfrmMain> form_;
     QSocketNotifier* engineQueue_ = nullptr;
+    int qtEventNesting_ = 0;
     bool shown_ = false;
 };
 

@@ -76,7 +76,4 @@ class MainWindow : public MainView {
     int refusedKeys_ = 0;
 };
 
-// The count field's text as the window logic reads it: the integer in it, or the minimum.
-int32_t CountFieldValue(const std::u16string& text);
-
 }  // namespace app

@@ -1,11 +1,12 @@
 #!/bin/sh
 # The tool's console mode end to end: the lines it prints, its messages on standard error
-# and its exit statuses. Usage: console_test.sh PINGTOOL [SILENT_HOST]
+# and its exit statuses. Usage: console_test.sh PINGTOOL [SILENT_HOST UNREACHABLE_HOST]
 # Raw ICMP sockets need root; without it only the refusals are checked. A Windows build
 # runs with CONSOLE_TEST_RUNNER=scripts/wine-run; its lines end in CR LF.
 set -u
 tool=$1
 silent=${2:-}
+unreachable=${3:-}
 . "$(dirname "$0")/console_checks.sh"
 
 
@@ -58,6 +59,13 @@ if [ "$(id -u)" = 0 ]; then
         check "a silent host prints no line" [ ! -s "$out" ]
         check "its time-out goes to standard error" grep -qx '301: Timeout.' "$err"
         check "no reply gives status 1" [ "$status" = 1 ]
+    fi
+    if [ -n "$unreachable" ]; then
+        status=$(run --console "$unreachable")
+        check "an unreachable host prints its answer" \
+            grep -q "^$unreachable : Host unreachable\. ，time=[0-9]*ms\$" "$out"
+        check "the error ends the run" grep -qx '127: Host unreachable.' "$err"
+        check "an unreachable answer is no reply: status 1" [ "$status" = 1 ]
     fi
 else
     echo "console_test: not root, raw ICMP sockets need root; the pings are not checked"

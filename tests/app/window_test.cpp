@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLocale>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -83,6 +85,23 @@ class WindowTest : public QObject {
         QTest::keyClicks(count, "5");
         window_->edtIp->setFocus();
         QCOMPARE(count->value(), 10);
+        // The decimal separator may be typed; the text is then no integer and counts as
+        // the minimum, as in the Win32 window.
+        count->setFocus();
+        count->selectAll();
+        const QString fifteen = QStringLiteral("15") + QLocale().decimalPoint();
+        QTest::keyClicks(count, fifteen);
+        QCOMPARE(count->text(), fifteen);
+        QCOMPARE(window_->Count(), 10);
+    }
+
+    // Holding Enter: Qt releases the key at every repeat, the window starts one run only
+    // when it is let go.
+    void heldEnterStartsNoRunPerRepeat() {
+        QTest::keyClicks(window_->edtIp, "127.0.0.1");
+        QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(window_->edtIp, &repeat);
+        QVERIFY(window_->Memo1->toPlainText().isEmpty());
     }
 
     void refusedHostShowsNothing() {
@@ -137,6 +156,26 @@ class WindowTest : public QObject {
         QVERIFY(lines.size() >= 1 && lines.size() < 11);
         QVERIFY(!window_->isVisible());
         QVERIFY(window_->Form().Closing());
+    }
+
+    // A run started inside another run's wait still lets the window handle its input while
+    // it waits: closing the window ends both at once. Requests of 8 bytes get answers too
+    // short to count, so every wait would last the whole Timeout of 3 seconds.
+    void closeDuringANestedRun() {
+        if (geteuid() != 0) QSKIP("raw ICMP sockets need root or CAP_NET_RAW");
+        window_->Form().crvPing1.SetPacketSize(8);
+        QTest::keyClicks(window_->edtIp, "127.0.0.1");
+        QTimer::singleShot(200, window_.get(), [this] {
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(window_->edtIp, &release);  // the nested run
+        });
+        QTimer::singleShot(600, window_.get(), [this] { window_->close(); });
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(window_->edtIp, Qt::Key_Return);
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!window_->isVisible());
+        QVERIFY(window_->btnPing->isEnabled());
     }
 
     void startHostGoesIntoTheField() {
