@@ -3,6 +3,7 @@
 // and the source text handed on with each message.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -38,11 +39,12 @@ uint16_t ReferenceChecksum(const Bytes& message, const Bytes& pseudo) {
 
 Bytes PseudoHeaderBytes(const uint8_t (&source)[16], const uint8_t (&destination)[16],
                         uint32_t length) {
-    Bytes p(source, source + 16);
-    p.insert(p.end(), destination, destination + 16);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        p.push_back(static_cast<uint8_t>(length >> shift));
-    p.insert(p.end(), {0, 0, 0, 58});
+    Bytes p(40, 0);
+    std::copy(source, source + 16, p.begin());
+    std::copy(destination, destination + 16, p.begin() + 16);
+    for (int i = 0; i < 4; ++i)
+        p[32 + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    p[39] = 58;
     return p;
 }
 

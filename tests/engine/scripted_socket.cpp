@@ -276,14 +276,14 @@ bool ChecksumVerifies(const Bytes& message, uint32_t pseudoSum) {
 }
 
 Bytes WithIpv4Header(const Bytes& icmp, uint8_t first) {
-    Bytes d(20, 0);
+    // Sized once: GCC 12 at -O3 warns falsely about a vector that grows by an insert.
+    Bytes d(20 + icmp.size(), 0);
     d[0] = first;
-    const size_t total = d.size() + icmp.size();
-    d[2] = static_cast<uint8_t>(total >> 8);
-    d[3] = static_cast<uint8_t>(total);
+    d[2] = static_cast<uint8_t>(d.size() >> 8);
+    d[3] = static_cast<uint8_t>(d.size());
     d[8] = 64;
     d[9] = 1;
-    d.insert(d.end(), icmp.begin(), icmp.end());
+    std::copy(icmp.begin(), icmp.end(), d.begin() + 20);
     return d;
 }
 

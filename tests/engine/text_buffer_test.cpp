@@ -112,7 +112,7 @@ TEST(TextBuffer, LongAppendsKeepTheContent) {
          [](TextBuffer& b, size_t i) { return b.Append(Pattern(40).c_str(), i % 40); },
          [](size_t i) { return Pattern(i % 40); }, 600},
         {"formats", [](TextBuffer& b, size_t i) { return b.AppendFormat("<%zu>", i); },
-         [](size_t i) { return "<" + std::to_string(i) + ">"; }, 2000},
+         [](size_t i) { return std::string("<").append(std::to_string(i)).append(">"); }, 2000},
     };
     for (const Row& row : rows) {
         TextBuffer buffer;
