@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/unit1/count_field.h"
 #include "app/unit1/unit1.h"
 #include "component/crvcore/crvcore.h"
 #include "platform/console.h"
@@ -10,15 +9,8 @@
 
 namespace app {
 
-int32_t CountFromText(const std::u16string& text) {
-    const int32_t value = CountFieldValue(text);
-    if (value < kCountMinimum) return kCountMinimum;
-    if (value > kCountMaximum) return kCountMaximum;
-    return value;
-}
-
-ConsoleView::ConsoleView(std::u16string host, std::u16string countText)
-    : host_(std::move(host)), countText_(std::move(countText)) {}
+ConsoleView::ConsoleView(std::u16string host, int32_t requests, int32_t pauseMs)
+    : host_(std::move(host)), requests_(requests), pauseMs_(pauseMs) {}
 
 ConsoleView::~ConsoleView() {
     if (form_ != nullptr) plat::JoinGuiSource(nullptr);
@@ -39,8 +31,9 @@ void ConsoleView::OnPendingInput(void* context) {
     }
 }
 
+// The window sends its count plus one.
 int32_t ConsoleView::Count() {
-    return CountFromText(countText_);
+    return requests_ - 1;
 }
 
 void ConsoleView::AppendLine(const std::u16string& line) {
@@ -59,9 +52,10 @@ void ConsoleView::ProcessPendingInput() {
     }
 }
 
-void ConsoleView::Pause(int milliseconds) {
+// The console's own pause stands for the window's 100 ms.
+void ConsoleView::Pause(int /*milliseconds*/) {
     // In short steps, so that Ctrl+C does not wait for the pause to end.
-    for (int left = milliseconds; left > 0 && !plat::ConsoleInterrupted(); left -= 10) {
+    for (int left = pauseMs_; left > 0 && !plat::ConsoleInterrupted(); left -= 10) {
         plat::Sleep(left < 10 ? static_cast<uint32_t>(left) : 10u);
     }
 }

@@ -1,5 +1,6 @@
-// The window logic's view in a terminal: the host and count come from the command line,
-// every line goes to standard output, and Ctrl+C closes the "window".
+// The window logic's view in a terminal: the host, the number of requests and the pause
+// come from the command line, every line goes to standard output, and Ctrl+C closes the
+// "window".
 #pragma once
 
 #include <string>
@@ -12,7 +13,7 @@ class TfrmMain;
 
 class ConsoleView : public MainView {
   public:
-    ConsoleView(std::u16string host, std::u16string countText);
+    ConsoleView(std::u16string host, int32_t requests, int32_t pauseMs);
     ~ConsoleView() override;
 
     // Joins the engine's message queue, so that Ctrl+C ends a wait at once.
@@ -31,12 +32,9 @@ class ConsoleView : public MainView {
     static void OnPendingInput(void* context);
 
     std::u16string host_;
-    std::u16string countText_;
+    int32_t requests_;
+    int32_t pauseMs_;
     TfrmMain* form_ = nullptr;
 };
-
-// The count field's rules: the integer in the text, 10 when there is none, and a value
-// outside 10..1000 replaced by the nearer bound.
-int32_t CountFromText(const std::u16string& text);
 
 }  // namespace app

@@ -1,5 +1,6 @@
 #include "app/unit1/unit1.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "app/define/define.h"
@@ -49,12 +50,17 @@ void TfrmMain::edtIpKeyUp(int key) {
 void TfrmMain::btnPingClick() {
     if (view_.HostText().empty()) return;
     if (!IsValidIPv4(view_.HostText())) return;
+    RunPings();
+}
+
+void TfrmMain::RunPings() {
     view_.SetPingEnabled(false);
     lastRunError_.clear();
+    statistics_ = {};
     try {
         const int32_t n = view_.Count();
         for (int32_t i = 0; i <= n && !closing_; ++i) {
-            crvPing1.PingHost(view_.HostText());
+            PingOnce(view_.HostText());
             if (closing_) break;
             view_.Pause(kPauseMilliseconds);
             view_.ProcessPendingInput();
@@ -70,6 +76,25 @@ void TfrmMain::btnPingClick() {
     view_.SetPingEnabled(true);
 }
 
+void TfrmMain::PingOnce(const std::u16string& host) {
+    // An empty host sends nothing; a wait that ended or an error answer followed a request.
+    try {
+        crvPing1.PingHost(host);
+    } catch (const crv::ECorvane& e) {
+        if (e.Code == kWaitEnded || e.Code == kErrorAnswer) ++statistics_.sent;
+        throw;
+    }
+    if (!host.empty()) ++statistics_.sent;
+}
+
+void RunStatistics::AddReply(int32_t milliseconds) {
+    minMs = received == 0 ? milliseconds : std::min(minMs, milliseconds);
+    maxMs = received == 0 ? milliseconds : std::max(maxMs, milliseconds);
+    ++received;
+    sumMs += milliseconds;
+    sumSquaresMs += int64_t{milliseconds} * milliseconds;
+}
+
 void TfrmMain::btnClearClick() {
     view_.ClearOutput();
 }
@@ -82,7 +107,7 @@ void TfrmMain::crvPing1Error(crv::TcrvPing& /*sender*/, int32_t errorCode,
 void TfrmMain::crvPing1Response(crv::TcrvPing& /*sender*/, int32_t /*requestId*/,
                                 const std::u16string& responseSource,
                                 const std::u16string& responseStatus, int32_t responseTime) {
-    if (responseStatus == u"OK") ++echoReplies_;
+    if (responseStatus == u"OK") statistics_.AddReply(responseTime);
     view_.AppendLine(ResponseLine(responseSource, responseStatus, responseTime));
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/console/console_view.h"
 #include "app/define/define.h"
+#include "app/unit1/count_field.h"
 #include "app/unit1/unit1.h"
 #include "component/crvping/entry_points.h"
 
@@ -179,7 +179,7 @@ TEST_F(MainWindowLogic, LineFormats) {
         u"10.0.0.1 : Host unreachable. \uFF0Ctime=2147483647ms",
     };
     EXPECT_EQ(view.lines, expected);
-    EXPECT_EQ(form.EchoReplies(), 1);  // an unreachable answer is no reply
+    EXPECT_EQ(form.Statistics().received, 1);  // an unreachable answer is no reply
 }
 
 // An exception of PingHost in iteration k ends the run there, silently.
@@ -260,18 +260,21 @@ TEST_F(MainWindowLogic, CloseEndsTheRun) {
     EXPECT_TRUE(form.Closing());
 }
 
+// The count field's text as both windows read it: the integer, or the minimum.
 TEST(CountField, TextRules) {
     struct Row {
         const char16_t* text;
         int32_t count;
     };
     const Row rows[] = {
-        {u"10", 10},  {u"11", 11},  {u"1000", 1000},      {u"1001", 1000},
-        {u"9", 10},   {u"-5", 10},  {u"+20", 20},         {u"", 10},
-        {u"abc", 10}, {u"12x", 10}, {u"99999999999", 10},
+        {u"10", 10},          {u"11", 11},  {u"1000", 1000},
+        {u"1001", 1001},      {u"9", 9},    {u"-5", -5},
+        {u"+20", 20},         {u"", 10},    {u"  12", 12},
+        {u"12 ", 10},         {u"abc", 10}, {u"12x", 10},
+        {u"99999999999", 10}, {u"15.", 10},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(app::CountFromText(row.text), row.count);
+        EXPECT_EQ(app::CountFieldValue(row.text), row.count);
 }
 
 }  // namespace
