@@ -9,4 +9,8 @@ namespace plat {
 
 PLAT_API uint32_t GetCurrentProcessId();
 
+// Started with more rights than the user who started it (set-user-id, file
+// capabilities): what the environment says must not choose the code it runs.
+PLAT_API bool RaisedRights();
+
 }  // namespace plat

@@ -17,6 +17,7 @@
 #include "app/window/window.h"
 #include "component/crvcore/crvcore.h"
 #include "component/crvping/entry_points.h"
+#include "platform/process.h"
 #include "platform/window.h"
 
 namespace app {
@@ -257,7 +258,30 @@ bool WindowAvailable() {
     return true;
 }
 
+// Variables through which the environment chooses code for Qt to load: plug-in paths and
+// the plug-ins of the platform, its theme, input method, style and graphics integrations.
+constexpr const char* kPluginVariables[] = {
+    "QT_PLUGIN_PATH",
+    "QT_QPA_PLATFORM_PLUGIN_PATH",
+    "QT_QPA_PLATFORM",
+    "QT_QPA_PLATFORMTHEME",
+    "QT_QPA_GENERIC_PLUGINS",
+    "QT_QPA_EGLFS_INTEGRATION",
+    "QT_STYLE_OVERRIDE",
+    "QT_IM_MODULE",
+    "QT_XCB_GL_INTEGRATION",
+    "QT_WAYLAND_SHELL_INTEGRATION",
+    "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION",
+    "QT_WAYLAND_DECORATION",
+};
+
 int RunWindow(int argc, char** argv, const std::string& host) {
+    // With raised rights (a capability from its file, say) the program must not load code
+    // that whoever started it chose.
+    if (plat::RaisedRights()) {
+        for (const char* name : kPluginVariables)
+            qunsetenv(name);
+    }
     QApplication application(argc, argv);
     StartHost = crv::FromAnsi(host);
     auto session = std::make_unique<crv::EngineSession>();

@@ -17,4 +17,9 @@ uint32_t GetCurrentProcessId() {
     return ::GetCurrentProcessId();
 }
 
+// A Windows program's file gives it no rights of its own; elevation asks the user.
+bool RaisedRights() {
+    return false;
+}
+
 }  // namespace plat
